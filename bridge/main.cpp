@@ -1,0 +1,2 @@
+// quorvane: the tool bridge. Not built yet: every command line is refused.
+int main() { return 2; }

@@ -1,0 +1,51 @@
+"""The command shell through the real binary."""
+import json
+import subprocess
+import unittest
+
+from quorvane_test import CAPTURE, run_capture
+
+PROFILE_KEYS = ["chip", "efficiencyCores", "lowPowerMode", "memoryGB", "performanceCores",
+                "thermalState", "tier"]
+
+
+class Dispatch(unittest.TestCase):
+    def test_no_arguments_prints_the_hardware_profile(self):
+        for args in ([], ["hardware"], ["hardware", "extra", "--x"]):
+            r = run_capture(*args)
+            self.assertEqual(r.returncode, 0)
+            self.assertEqual(r.stderr, "")
+            line = r.stdout
+            self.assertTrue(line.startswith('{"command":"hardware","hardware":{"chip":'), line)
+            self.assertTrue(line.endswith("}\n"))
+            obj = json.loads(line)
+            self.assertTrue(obj["ok"])
+            profile = obj["hardware"]
+            self.assertEqual([k for k in profile if k != "gpuCores"], PROFILE_KEYS)
+            self.assertIsInstance(profile["memoryGB"], int)
+            self.assertGreater(profile["memoryGB"], 0)
+            self.assertGreater(profile["performanceCores"], 0)
+            self.assertIn(profile["thermalState"], ["nominal", "fair", "serious", "critical"])
+
+    def test_version_is_exact(self):
+        r = run_capture("version", "ignored")
+        self.assertEqual(r.returncode, 0)
+        self.assertEqual(r.stdout, '{"command":"version","ok":true,"version":"0.0.2"}\n')
+
+    def test_unknown_words_are_answered_with_status_zero(self):
+        for word in ["HARDWARE", "Version", "record", "", "wïndows/x", "a\"b"]:
+            r = run_capture(word)
+            self.assertEqual(r.returncode, 0, word)
+            self.assertEqual(r.stderr, "")
+            self.assertEqual(r.object(), {"ok": False, "error": "unknown command " + word})
+        self.assertEqual(run_capture("").stdout, '{"error":"unknown command ","ok":false}\n')
+        self.assertEqual(run_capture("a/b").stdout, '{"error":"unknown command a\\/b","ok":false}\n')
+
+    def test_output_survives_a_closed_reader(self):
+        p = subprocess.Popen([CAPTURE, "version"], stdout=subprocess.PIPE)
+        p.stdout.close()
+        self.assertEqual(p.wait(10), 0)
+
+
+if __name__ == "__main__":
+    unittest.main()

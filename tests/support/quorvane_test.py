@@ -1,0 +1,139 @@
+"""Shared helpers for the process-level tests: where the built programs are,
+running them, and a private Xvfb display."""
+import json
+import os
+import shutil
+import subprocess
+import tempfile
+import time
+
+CAPTURE = os.environ.get("QUORVANE_CAPTURE", "")
+BRIDGE = os.environ.get("QUORVANE_BRIDGE", "")
+SOURCE_DIR = os.environ.get("QUORVANE_SOURCE_DIR", "")
+BINARY_DIR = os.environ.get("QUORVANE_BINARY_DIR", "")
+
+
+def fixture(*parts):
+    return os.path.join(SOURCE_DIR, "tests", "fixtures", *parts)
+
+
+class Result:
+    def __init__(self, proc, stdout, stderr):
+        self.returncode = proc.returncode
+        self.stdout = stdout
+        self.stderr = stderr
+
+    @property
+    def lines(self):
+        return [line for line in self.stdout.split("\n") if line]
+
+    def objects(self):
+        return [json.loads(line) for line in self.lines]
+
+    def object(self):
+        objs = self.objects()
+        assert len(objs) == 1, f"expected one line, got {self.stdout!r}"
+        return objs[0]
+
+
+def run_capture(*args, env=None, stdin_text="", timeout=60, argv0=None):
+    """Runs quorvane-capture to completion and returns its Result."""
+    cmd = [CAPTURE, *args]
+    proc = subprocess.Popen(cmd, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                            stderr=subprocess.PIPE, env=env)
+    out, err = proc.communicate(stdin_text.encode(), timeout=timeout)
+    return Result(proc, out.decode("utf-8"), err.decode("utf-8", "replace"))
+
+
+def clean_env(**extra):
+    """A small environment like the one the host application gives its helpers."""
+    env = {k: os.environ[k] for k in ("PATH", "HOME", "USER", "LANG") if k in os.environ}
+    env.update({k: v for k, v in extra.items() if v is not None})
+    return env
+
+
+class Xvfb:
+    """A private X display for one test class: `with Xvfb() as x: x.env`."""
+
+    def __init__(self, size="1920x1080x24", window_manager=False):
+        self.size = size
+        self.window_manager = window_manager
+        self.procs = []
+
+    def __enter__(self):
+        read_fd, write_fd = os.pipe()
+        server = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", self.size, "-nolisten", "tcp"],
+            pass_fds=(write_fd,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        os.close(write_fd)
+        number = b""
+        with os.fdopen(read_fd, "rb") as f:
+            while not number.endswith(b"\n"):
+                chunk = f.read(1)
+                if not chunk:
+                    raise RuntimeError("Xvfb did not start")
+                number += chunk
+        self.procs.append(server)
+        self.display = ":" + number.decode().strip()
+        self.env = clean_env(DISPLAY=self.display)
+        if self.window_manager:
+            self.spawn("openbox", "--sm-disable")
+            self.wait_for(lambda: "_NET_SUPPORTING_WM_CHECK(WINDOW)" in self.run(
+                "xprop", "-root", "_NET_SUPPORTING_WM_CHECK"))
+        return self
+
+    def __exit__(self, *exc):
+        for p in reversed(self.procs):
+            if p.poll() is None:
+                p.terminate()
+                try:
+                    p.wait(5)
+                except subprocess.TimeoutExpired:
+                    p.kill()
+                    p.wait()
+
+    def spawn(self, *cmd):
+        """Starts an X client on this display; it is ended with the display."""
+        p = subprocess.Popen(list(cmd), env=self.env, stdout=subprocess.DEVNULL,
+                             stderr=subprocess.DEVNULL)
+        self.procs.append(p)
+        return p
+
+    def run(self, *cmd, check=False):
+        r = subprocess.run(list(cmd), env=self.env, capture_output=True, text=True, check=check)
+        return r.stdout
+
+    def wait_for(self, condition, timeout=10.0):
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            if condition():
+                return
+            time.sleep(0.05)
+        raise AssertionError("timed out waiting for the display")
+
+    def wait_for_window(self, name, timeout=10.0):
+        """Waits until a mapped window named `name` exists and returns its id."""
+        found = []
+
+        def look():
+            out = self.run("xdotool", "search", "--onlyvisible", "--name", name).split()
+            if out:
+                found.append(int(out[0]))
+            return bool(out)
+
+        self.wait_for(look, timeout)
+        return found[0]
+
+
+def ffprobe(path):
+    """ffprobe's view of a media file: {'format': …, 'streams': [...]}."""
+    out = subprocess.run(["ffprobe", "-v", "error", "-print_format", "json", "-show_format",
+                          "-show_streams", path], capture_output=True, text=True, check=True)
+    return json.loads(out.stdout)
+
+
+def temp_dir(test):
+    """A temporary folder removed when `test` ends."""
+    d = tempfile.mkdtemp(prefix="quorvane-test-")
+    test.addCleanup(shutil.rmtree, d, True)
+    return d
