@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cmath>
 #include <linux/videodev2.h>
+#include <random>
 #include <thread>
 
 namespace quorvane::testing {
@@ -18,17 +19,21 @@ struct SyntheticCamera::Pictures {
 
 namespace {
 
-std::vector<std::uint8_t> yuyvPicture(int width, int height, int barX) {
+// Sensor noise, as a real camera has, gives the encoder real work.
+std::vector<std::uint8_t> yuyvPicture(int width, int height, int barX, std::minstd_rand* noise) {
     std::vector<std::uint8_t> p(static_cast<std::size_t>(width) * height * 2);
     for (int y = 0; y < height; ++y) {
         for (int x = 0; x < width; x += 2) {
-            std::uint8_t luma = x < width / 2 ? 235 : 16;
+            int luma = x < width / 2 ? 220 : 30;
             if (std::abs(x - barX) < 8 && y > height / 3 && y < height * 2 / 3) luma = 128;
             std::uint8_t* px = &p[(static_cast<std::size_t>(y) * width + x) * 2];
-            px[0] = luma;
-            px[1] = 128;
-            px[2] = luma;
-            px[3] = 128;
+            auto grain = [&](int range) {
+                return noise ? static_cast<int>((*noise)() % (2 * range + 1)) - range : 0;
+            };
+            px[0] = static_cast<std::uint8_t>(luma + grain(8));
+            px[1] = static_cast<std::uint8_t>(128 + grain(4));
+            px[2] = static_cast<std::uint8_t>(luma + grain(8));
+            px[3] = static_cast<std::uint8_t>(128 + grain(4));
         }
     }
     return p;
@@ -60,9 +65,11 @@ class SyntheticSession final : public platform::CaptureSession {
         c_.pictures = std::make_shared<SyntheticCamera::Pictures>();
         c_.pictures->converter = platform::v4l2::FrameConverter::make(
             V4L2_PIX_FMT_YUYV, c_.captureWidth, c_.captureHeight, c_.captureWidth * 2, size);
+        std::minstd_rand noise(7);
         for (int i = 0; i < 30; ++i)
-            c_.pictures->captures.push_back(
-                yuyvPicture(c_.captureWidth, c_.captureHeight, i * c_.captureWidth / 30));
+            c_.pictures->captures.push_back(yuyvPicture(c_.captureWidth, c_.captureHeight,
+                                                        i * c_.captureWidth / 30,
+                                                        c_.noisy ? &noise : nullptr));
         return c_.pictures->converter != nullptr;
     }
     bool supportsMirroring() const override { return true; }

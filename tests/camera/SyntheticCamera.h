@@ -32,6 +32,8 @@ struct SyntheticCamera {
     // Late pictures are discarded, as the real session does (benchmark);
     // tests keep every picture to stay deterministic.
     bool discardLate = false;
+    // Sensor grain on every picture, which gives the encoder real work.
+    bool noisy = false;
 
     // What the session was asked.
     std::mutex lock;
