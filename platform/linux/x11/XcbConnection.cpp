@@ -4,8 +4,26 @@
 #include <X11/Xlib.h>
 
 #include <cstring>
+#include <mutex>
 
 namespace quorvane::x11 {
+namespace {
+
+// Xlib's defaults print to standard error and exit the process when the
+// server goes away. Here a lost connection is an ordinary failure: the XCB
+// calls fail, healthy() turns false, and the job reports it.
+int quietIoError(Display*) {
+    return 0;
+}
+void keepRunning(Display*, void*) {}
+
+void silenceXlibFatalErrors(Display* display) {
+    static std::once_flag once;
+    std::call_once(once, [] { XSetIOErrorHandler(quietIoError); });
+    XSetIOErrorExitHandler(display, keepRunning, nullptr);
+}
+
+} // namespace
 
 std::vector<std::uint32_t> Property::items32() const {
     std::vector<std::uint32_t> items;
@@ -23,6 +41,7 @@ std::unique_ptr<XcbConnection> XcbConnection::open(const char* displayName) {
         XCloseDisplay(display);
         return nullptr;
     }
+    silenceXlibFatalErrors(display);
     // Events (Damage, cursor changes) are read through XCB, not Xlib.
     XSetEventQueueOwner(display, XCBOwnsEventQueue);
     const xcb_setup_t* setup = xcb_get_setup(connection);
@@ -41,7 +60,9 @@ XcbConnection::XcbConnection(Key, _XDisplay* display, xcb_connection_t* connecti
     : display_(display), connection_(connection), screen_(screen) {}
 
 XcbConnection::~XcbConnection() {
-    XCloseDisplay(display_);
+    // Xlib cannot close a display whose server has gone without complaining on
+    // standard error; such a display is left to the end of the process.
+    if (healthy()) XCloseDisplay(display_);
 }
 
 bool XcbConnection::healthy() const {
