@@ -8,6 +8,7 @@ extern "C" {
 }
 
 #include <cstring>
+#include <dlfcn.h>
 #include <mutex>
 #include <string>
 
@@ -31,6 +32,22 @@ std::string addressOf(const Source& source) {
     return std::string(source.format) + ":" + source.device;
 }
 
+// ALSA writes its own complaints straight to standard error; the library
+// libavdevice loaded gets a handler that says nothing.
+void ignoreAlsaError(const char*, int, const char*, int, const char*, ...) {}
+
+void silenceAlsa() {
+    using Handler = void (*)(const char*, int, const char*, int, const char*, ...);
+    static std::once_flag done;
+    std::call_once(done, [] {
+        void* alsa = ::dlopen("libasound.so.2", RTLD_LAZY | RTLD_NOLOAD);
+        if (!alsa) return;
+        auto set = reinterpret_cast<int (*)(Handler)>(::dlsym(alsa, "snd_lib_error_set_handler"));
+        if (set) set(ignoreAlsaError);
+        ::dlclose(alsa);
+    });
+}
+
 int interrupted(void* opaque) {
     const auto* stopping = static_cast<const std::atomic<bool>*>(opaque);
     return stopping && stopping->load() ? 1 : 0;
@@ -39,9 +56,14 @@ int interrupted(void* opaque) {
 ffmpeg::InputFormat openSource(const Source& source, int sampleRate,
                                const std::atomic<bool>* stopping) {
     static std::once_flag registered;
-    std::call_once(registered, [] { avdevice_register_all(); });
+    std::call_once(registered, [] {
+        // Library warnings would be diagnostic output the host never reads.
+        av_log_set_level(AV_LOG_QUIET);
+        avdevice_register_all();
+    });
     const AVInputFormat* format = av_find_input_format(source.format);
     if (!format) return nullptr;
+    if (std::string(source.format) == "alsa") silenceAlsa();
     AVFormatContext* context = avformat_alloc_context();
     if (!context) return nullptr;
     context->interrupt_callback = {interrupted, const_cast<std::atomic<bool>*>(stopping)};
