@@ -160,7 +160,7 @@ bool FrameConverter::convert(const std::uint8_t* data, std::size_t bytes, bool m
     bool fullRange = false;
     const AVPixelFormat format = plainFormat(static_cast<AVPixelFormat>(source->format), fullRange);
     s.scaler.reset(sws_getCachedContext(s.scaler.release(), side, side, format, s.size, s.size,
-                                        AV_PIX_FMT_YUV420P, SWS_BILINEAR, nullptr, nullptr,
+                                        AV_PIX_FMT_YUV420P, SWS_FAST_BILINEAR, nullptr, nullptr,
                                         nullptr));
     if (!s.scaler) return false;
     if (fullRange) {
