@@ -1,8 +1,10 @@
 // The V4L2 session's picture path: centred square, mirror, scale.
 #include "FrameConverter.h"
 
+#include <cstdio>
 #include <gtest/gtest.h>
 #include <linux/videodev2.h>
+#include <memory>
 
 using namespace quorvane::platform::v4l2;
 
@@ -62,4 +64,28 @@ TEST(FrameConverter, RefusesWhatItCannotRead) {
     ASSERT_NE(jpeg, nullptr);
     EXPECT_FALSE(
         jpeg->convert(shortBuffer.data(), shortBuffer.size(), true, picture)); // not a JPEG
+}
+
+TEST(FrameConverter, DecodesMotionJpeg) {
+    // Most cameras send their larger sizes as JPEG: left half white, right black.
+    std::unique_ptr<FILE, int (*)(FILE*)> pipe(
+        ::popen("ffmpeg -v error -f lavfi -i 'color=black:s=640x360,format=yuvj422p,"
+                "drawbox=x=0:y=0:w=320:h=360:color=white:t=fill' -frames:v 1 -f mjpeg -",
+                "r"),
+        ::pclose);
+    ASSERT_TRUE(pipe);
+    std::vector<std::uint8_t> jpeg;
+    std::uint8_t buffer[65536];
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe.get())) > 0;)
+        jpeg.insert(jpeg.end(), buffer, buffer + n);
+    ASSERT_GT(jpeg.size(), 100u);
+
+    auto converter = FrameConverter::make(V4L2_PIX_FMT_MJPEG, 640, 360, 0, 240);
+    ASSERT_NE(converter, nullptr);
+    SquarePicture picture;
+    ASSERT_TRUE(converter->convert(jpeg.data(), jpeg.size(), true, picture));
+    ASSERT_EQ(picture.size, 240);
+    EXPECT_LT(lumaAt(picture, 10, 120), 30); // black, now on the left
+    // drawbox's white is 235 on the JPEG's full-range scale: 218 in video range.
+    EXPECT_NEAR(lumaAt(picture, 229, 120), 218, 5); // white, now on the right
 }

@@ -91,6 +91,8 @@ struct FrameConverter::Impl {
     ffmpeg::Frame decoded{av_frame_alloc()};
     ffmpeg::Frame source{av_frame_alloc()};
     ffmpeg::Sws scaler;
+    AVPixelFormat scalerFormat = AV_PIX_FMT_NONE;
+    int scalerSide = 0;
 
     // Fills `source` with the captured picture, in place where it can.
     bool read(const std::uint8_t* data, std::size_t bytes) {
@@ -159,14 +161,17 @@ bool FrameConverter::convert(const std::uint8_t* data, std::size_t bytes, bool m
 
     bool fullRange = false;
     const AVPixelFormat format = plainFormat(static_cast<AVPixelFormat>(source->format), fullRange);
-    s.scaler.reset(sws_getCachedContext(s.scaler.release(), side, side, format, s.size, s.size,
-                                        AV_PIX_FMT_YUV420P, SWS_FAST_BILINEAR, nullptr, nullptr,
-                                        nullptr));
-    if (!s.scaler) return false;
-    if (fullRange) {
-        const int* coefficients = sws_getCoefficients(SWS_CS_ITU601);
-        sws_setColorspaceDetails(s.scaler.get(), coefficients, 1, coefficients, 0, 0, 1 << 16,
-                                 1 << 16);
+    if (!s.scaler || s.scalerFormat != format || s.scalerSide != side) {
+        s.scaler.reset(sws_getContext(side, side, format, s.size, s.size, AV_PIX_FMT_YUV420P,
+                                      SWS_FAST_BILINEAR, nullptr, nullptr, nullptr));
+        if (!s.scaler) return false;
+        s.scalerFormat = format;
+        s.scalerSide = side;
+        if (fullRange) {
+            const int* coefficients = sws_getCoefficients(SWS_CS_ITU601);
+            sws_setColorspaceDetails(s.scaler.get(), coefficients, 1, coefficients, 0, 0, 1 << 16,
+                                     1 << 16);
+        }
     }
 
     out.size = s.size;
