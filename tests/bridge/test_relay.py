@@ -1,11 +1,17 @@
 """The message relay of `quorvane mcp` against a test host on a real socket:
 framing, the handshake replay after restarts, and the bridge's error replies."""
+import fcntl
 import json
 import os
 import shutil
+import socket
+import struct
+import termios
+import threading
+import time
 import unittest
 
-from bridge_peers import (CLOSED, NOTICE, Bridge, Host, error_reply, minimal_env, objects,
+from bridge_peers import (CLOSED, NOTICE, WAIT, Bridge, Host, error_reply, minimal_env, objects,
                           short_temp_dir)
 
 
@@ -187,6 +193,75 @@ class UnansweredTest(RelayCase):
         self.bridge.out.wait_lines(3 + len(expected) + 1)
         self.finish()
         self.assertEqual(len(self.bridge.out.lines()), 3 + len(expected) + 1)
+
+
+class ConcurrencyTest(RelayCase):
+    def test_replies_flow_while_a_large_request_is_being_written(self):
+        # A host that answers before reading on: while the bridge is blocked
+        # writing a large request to it, the host writes a small reply and a
+        # large one. The reader must forward both without waiting for the
+        # writer, or neither side can move again.
+        self.host.stop()
+        listener = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+        listener.bind(self.path)
+        listener.listen(1)
+        self.addCleanup(listener.close)
+        big_reply = b'{"jsonrpc":"2.0","id":2,"result":{"data":"' + b"r" * (8 << 20) + b'"}}'
+        big_request = b'{"jsonrpc":"2.0","id":3,"method":"tools/call","params":{"d":"' + b"q" * (8 << 20) + b'"}}'
+        received = []
+
+        def host():
+            conn, _ = listener.accept()
+            with conn:
+                data = b""
+                while data.count(b"\n") < 2:
+                    data += conn.recv(65536)
+                # Wait until the bridge is in the middle of the large request.
+                deadline = time.monotonic() + WAIT
+                while time.monotonic() < deadline:
+                    queued = struct.unpack("i", fcntl.ioctl(conn, termios.FIONREAD, b"\0" * 4))[0]
+                    if queued >= 64 << 10:
+                        break
+                    time.sleep(0.01)
+                conn.sendall(b'{"jsonrpc":"2.0","id":1,"result":{}}\n' + big_reply + b"\n")
+                while data.count(b"\n") < 3:
+                    chunk = conn.recv(1 << 20)
+                    if not chunk:
+                        break
+                    data += chunk
+                received.append(data)
+
+        serving = threading.Thread(target=host, daemon=True)
+        serving.start()
+        self.bridge.request(1)
+        self.bridge.request(2)
+        writer = threading.Thread(target=self.bridge.send, args=(big_request + b"\n",), daemon=True)
+        writer.start()
+        out = self.bridge.out.wait_lines(2)
+        self.assertEqual(out, [b'{"jsonrpc":"2.0","id":1,"result":{}}', big_reply])
+        serving.join(WAIT)
+        writer.join(WAIT)
+        self.assertEqual(received[0].split(b"\n")[2], big_request)
+        self.finish()
+
+    def test_requests_on_a_connection_given_up_after_a_failed_write_are_answered_when_it_ends(self):
+        self.bridge.request(1)
+        first = self.host.connection(0)
+        first.received.wait_lines(1)
+        # The host stops reading: the next write fails, although the
+        # connection has not ended yet.
+        first.sock.shutdown(socket.SHUT_RD)
+        self.bridge.request(2)
+        second = self.host.connection(1)
+        self.assertEqual(objects(second.received.wait_lines(1)), [{"jsonrpc": "2.0", "id": 2, "method": "tools/list"}])
+        # When the given-up connection ends, its open request is answered at
+        # once, while the new connection is still up.
+        first.close()
+        self.assertEqual(objects(self.bridge.out.wait_lines(1)), [error_reply(1, CLOSED)])
+        second.send(b'{"jsonrpc":"2.0","id":2,"result":{}}\n')
+        self.assertEqual(self.bridge.out.wait_lines(2)[1], b'{"jsonrpc":"2.0","id":2,"result":{}}')
+        self.finish()
+        self.assertEqual(len(self.bridge.out.lines()), 2)
 
 
 if __name__ == "__main__":
