@@ -47,14 +47,18 @@ std::optional<int> connectToApp(const Settings& settings) {
     return std::nullopt;
 }
 
-bool writeAll(int fd, std::string_view bytes) {
+std::size_t writeWhatCan(int fd, std::string_view bytes) {
     std::size_t written = 0;
     while (written < bytes.size()) {
         ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
-        if (n <= 0) return false;
+        if (n <= 0) break;
         written += static_cast<std::size_t>(n);
     }
-    return true;
+    return written;
+}
+
+bool writeAll(int fd, std::string_view bytes) {
+    return writeWhatCan(fd, bytes) == bytes.size();
 }
 
 } // namespace quorvane::bridge

@@ -25,4 +25,8 @@ std::optional<int> connectToApp(const Settings& settings);
 // Writes every byte; false as soon as a write returns 0 or less.
 bool writeAll(int fd, std::string_view bytes);
 
+// As writeAll, but tells how many bytes were written before a write failed
+// (bytes.size() when none did).
+std::size_t writeWhatCan(int fd, std::string_view bytes);
+
 } // namespace quorvane::bridge

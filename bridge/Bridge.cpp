@@ -17,64 +17,116 @@ Bridge::Bridge(Settings settings, int inputFd, int outputFd)
 
 void Bridge::run() {
     LineBuffer input;
-    while (input.readFrom(inputFd_)) {
-        while (auto line = input.next())
-            handleClientLine(*line);
-    }
+    while (input.readFrom(inputFd_))
+        handleClientLines(input);
     // Outstanding requests are not waited for: the client has gone.
     ::_exit(0);
 }
 
-void Bridge::handleClientLine(const Line& line) {
-    const Classification message = classifier_.classify(line.text, line.readable);
-    const bool request = message.isRequest();
-
+// The lines of one read. While the connection stands, lines that lie next to
+// each other in the buffer are written to it together; each keeps the
+// outcome it would have had written alone: what was written whole is
+// delivered, the rest goes the usual way (reconnect, second attempt, error).
+void Bridge::handleClientLines(LineBuffer& input) {
     std::unique_lock state(stateLock_);
-    bool repeatHandshake = true;
-    if (message.method == "initialize") {
-        handshake_ = handshakeMembers(line.text);
-        handshakeDone_.reset();
-        repeatHandshake = false;
+    while (auto line = input.next()) {
+        Pending pending{*line, classifier_.classify(line->text, line->readable), false, {}};
+        const bool initialize = pending.message.method == "initialize";
+        if (initialize || appFd_ < 0) {
+            writeRun(state);
+            if (initialize) {
+                handshake_ = handshakeMembers(line->text);
+                handshakeDone_.reset();
+            }
+            deliver(pending, 2, !initialize, state);
+            continue;
+        }
+        if (!run_.empty()) {
+            const auto& last = run_.back().line.withFeed;
+            if (last.data() + last.size() != line->withFeed.data()) writeRun(state);
+        }
+        // Recorded before it is written, so that its reply always finds it.
+        record(pending);
+        run_.push_back(std::move(pending));
     }
+    writeRun(state);
+}
 
-    // A request is recorded before it is written, so that its reply (which
-    // may come at once) always finds its entry; a request that is not
-    // delivered in the end gets back what was there before.
-    std::optional<Outstanding> displaced;
-    bool recorded = false;
+void Bridge::writeRun(std::unique_lock<std::mutex>& state) {
+    if (run_.empty()) return;
+    const char* start = run_.front().line.withFeed.data();
+    const auto& last = run_.back().line.withFeed;
+    const std::size_t size = static_cast<std::size_t>(last.data() + last.size() - start);
+    const std::size_t written = writeWhatCan(appFd_, std::string_view(start, size));
+
+    std::size_t next = 0;
+    for (std::size_t offset = 0; next < run_.size(); ++next) {
+        offset += run_[next].line.withFeed.size();
+        if (offset > written) break;
+        settle(run_[next], true, state);
+    }
+    if (next < run_.size()) {
+        // The descriptor stays with its reader, which closes it at the end of
+        // its stream.
+        appFd_ = -1;
+        // Unrecorded first, so that no reader answers a line that is still to
+        // be delivered while the lock is let go for an error reply.
+        for (std::size_t i = run_.size(); i-- > next;)
+            forget(run_[i]);
+        // The line cut short has had its first attempt; the others none.
+        deliver(run_[next], 1, true, state);
+        for (std::size_t i = next + 1; i < run_.size(); ++i)
+            deliver(run_[i], 2, true, state);
+    }
+    run_.clear();
+}
+
+void Bridge::deliver(Pending& line, int attempts, bool repeatHandshake,
+                     std::unique_lock<std::mutex>& state) {
     bool delivered = false;
-    for (int attempt = 0; attempt < 2 && !delivered; ++attempt) {
+    for (int attempt = 0; attempt < attempts && !delivered; ++attempt) {
         if (!ensureConnected(repeatHandshake)) break;
-        if (request) {
-            std::lock_guard table(unansweredLock_);
-            auto [entry, inserted] = unanswered_.try_emplace(message.idText);
-            if (!recorded && !inserted) displaced = entry->second;
-            entry->second = Outstanding{message.idJson, appConnection_};
-            recorded = true;
-        }
-        if (writeAll(appFd_, line.withFeed)) {
+        record(line);
+        if (writeAll(appFd_, line.line.withFeed))
             delivered = true;
-        } else {
-            // The descriptor stays with its reader, which closes it at the end
-            // of its stream.
+        else
             appFd_ = -1;
-        }
     }
+    settle(line, delivered, state);
+}
 
+void Bridge::record(Pending& line) {
+    if (!line.message.isRequest()) return;
+    std::lock_guard table(unansweredLock_);
+    auto [entry, inserted] = unanswered_.try_emplace(line.message.idText);
+    if (!line.recorded && !inserted) line.displaced = entry->second;
+    entry->second = Outstanding{line.message.idJson, appConnection_};
+    line.recorded = true;
+}
+
+void Bridge::forget(Pending& line) {
+    if (!line.recorded) return;
+    std::lock_guard table(unansweredLock_);
+    if (line.displaced)
+        unanswered_[line.message.idText] = *line.displaced;
+    else
+        unanswered_.erase(line.message.idText);
+    line.recorded = false;
+    line.displaced.reset();
+}
+
+void Bridge::settle(Pending& line, bool delivered, std::unique_lock<std::mutex>& state) {
     if (delivered) {
-        if (message.method == "notifications/initialized")
-            handshakeDone_ = std::string(line.withFeed);
+        if (line.message.method == "notifications/initialized")
+            handshakeDone_ = std::string(line.line.withFeed);
         return;
     }
-    if (recorded) {
-        std::lock_guard table(unansweredLock_);
-        if (displaced)
-            unanswered_[message.idText] = *displaced;
-        else
-            unanswered_.erase(message.idText);
-    }
+    forget(line);
+    if (!line.message.isRequest()) return;
+    // stateLock is never held while an error reply is written.
     state.unlock();
-    if (request) emitError(message.idJson, notRunning);
+    emitError(line.message.idJson, notRunning);
+    state.lock();
 }
 
 bool Bridge::ensureConnected(bool repeatHandshake) {

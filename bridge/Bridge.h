@@ -20,6 +20,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <vector>
 
 namespace quorvane::bridge {
 
@@ -38,7 +39,21 @@ class Bridge {
         std::int64_t connection; // the connection the request was written to
     };
 
-    void handleClientLine(const Line& line);
+    // A client line on its way to the host application.
+    struct Pending {
+        Line line;
+        Classification message;
+        bool recorded = false;                // its request is in unanswered_
+        std::optional<Outstanding> displaced; // what its entry replaced
+    };
+
+    void handleClientLines(LineBuffer& input);
+    void writeRun(std::unique_lock<std::mutex>& state);
+    void deliver(Pending& line, int attempts, bool repeatHandshake,
+                 std::unique_lock<std::mutex>& state);
+    void record(Pending& line);
+    void forget(Pending& line);
+    void settle(Pending& line, bool delivered, std::unique_lock<std::mutex>& state);
     bool ensureConnected(bool repeatHandshake);
     bool listen(int fd, std::int64_t connection);
     void readConnection(int fd, std::int64_t connection);
@@ -48,7 +63,8 @@ class Bridge {
     const Settings settings_;
     const int inputFd_;
     const int outputFd_;
-    Classifier classifier_; // main thread only
+    Classifier classifier_;    // main thread only
+    std::vector<Pending> run_; // main thread only: lines waiting to be written together
 
     std::mutex stateLock_;
     int appFd_ = -1;

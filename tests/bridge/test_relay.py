@@ -251,17 +251,24 @@ class ConcurrencyTest(RelayCase):
         # The host stops reading: the next write fails, although the
         # connection has not ended yet.
         first.sock.shutdown(socket.SHUT_RD)
-        self.bridge.request(2)
+        # Three lines in one read, written together: they all go to the new
+        # connection, in order.
+        lines = [b'{"jsonrpc":"2.0","id":2,"method":"tools/list"}',
+                 b'{"jsonrpc":"2.0","method":"notifications/progress"}',
+                 b'{"jsonrpc":"2.0","id":3,"method":"tools/list"}']
+        self.bridge.send(b"\n".join(lines) + b"\n")
         second = self.host.connection(1)
-        self.assertEqual(objects(second.received.wait_lines(1)), [{"jsonrpc": "2.0", "id": 2, "method": "tools/list"}])
+        self.assertEqual(second.received.wait_lines(3), lines)
         # When the given-up connection ends, its open request is answered at
         # once, while the new connection is still up.
         first.close()
         self.assertEqual(objects(self.bridge.out.wait_lines(1)), [error_reply(1, CLOSED)])
         second.send(b'{"jsonrpc":"2.0","id":2,"result":{}}\n')
         self.assertEqual(self.bridge.out.wait_lines(2)[1], b'{"jsonrpc":"2.0","id":2,"result":{}}')
+        second.close()
+        self.assertEqual(objects(self.bridge.out.wait_lines(3)[2:]), [error_reply(3, CLOSED)])
         self.finish()
-        self.assertEqual(len(self.bridge.out.lines()), 2)
+        self.assertEqual(len(self.bridge.out.lines()), 3)
 
 
 if __name__ == "__main__":
