@@ -98,6 +98,7 @@ class HandshakeTest(RelayCase):
         conn = self.host.connection(0)
         self.assertEqual(conn.received.wait_lines(1), [INITIALIZE])
         conn.send(b'{"jsonrpc":"2.0","id":0,"result":{"capabilities":{}}}\n')
+        self.bridge.out.wait_lines(1)
         self.bridge.send(INITIALIZED + b"\n")
         conn.received.wait_lines(2)
 
@@ -237,7 +238,7 @@ class ConcurrencyTest(RelayCase):
         self.bridge.request(2)
         writer = threading.Thread(target=self.bridge.send, args=(big_request + b"\n",), daemon=True)
         writer.start()
-        out = self.bridge.out.wait_lines(2)
+        out = self.bridge.out.wait_lines(2)[:2]
         self.assertEqual(out, [b'{"jsonrpc":"2.0","id":1,"result":{}}', big_reply])
         serving.join(WAIT)
         writer.join(WAIT)
