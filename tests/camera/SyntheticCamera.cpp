@@ -14,7 +14,7 @@ struct SyntheticCamera::Pictures {
     std::unique_ptr<platform::v4l2::FrameConverter> converter;
     std::vector<std::vector<std::uint8_t>> captures; // a short loop of YUYV pictures
     std::size_t next = 0;
-    std::atomic<bool> pending{false};
+    std::atomic<int> outstanding{0};
 };
 
 namespace {
@@ -129,18 +129,18 @@ bool SyntheticCamera::frame(double time) {
         mirror = mirrored;
     }
     auto p = pictures;
-    if (discardLate && p->pending.load()) {
+    if (discardLate && p->outstanding.load() >= 2) { // as the V4L2 session
         ++dropped;
         return false;
     }
     auto picture = std::make_shared<platform::v4l2::SquarePicture>();
     const auto& capture = p->captures[p->next++ % p->captures.size()];
     if (!p->converter->convert(capture.data(), capture.size(), mirror, *picture)) return false;
-    p->pending = true;
+    ++p->outstanding;
     ++delivered;
     videoQueue->async([this, p, picture, time] {
         delegate->captureVideo(picture->frame(), time);
-        p->pending = false;
+        --p->outstanding;
     });
     return true;
 }

@@ -26,6 +26,7 @@ namespace quorvane::platform {
 namespace {
 
 constexpr unsigned bufferCount = 4;
+constexpr int maxOutstanding = 2;
 
 struct Mapping {
     void* start = MAP_FAILED;
@@ -264,14 +265,16 @@ class V4l2Session final : public CaptureSession {
             (buffer.flags & V4L2_BUF_FLAG_TIMESTAMP_MASK) == V4L2_BUF_FLAG_TIMESTAMP_MONOTONIC;
         const double time = monotonic ? monotonicSeconds(buffer.timestamp) : hostTimeNow();
         // Late pictures are discarded: capture never waits for the encoder.
-        if (framePending_.load()) return;
+        // One picture may wait while another is written, which absorbs a
+        // slow moment without building a backlog.
+        if (picturesOutstanding_.load() >= maxOutstanding) return;
         auto picture = std::make_shared<v4l2::SquarePicture>();
         const auto* data = static_cast<const std::uint8_t*>(mappings_[buffer.index].start);
         if (!converter_->convert(data, buffer.bytesused, mirrored_, *picture)) return;
-        framePending_ = true;
+        ++picturesOutstanding_;
         videoQueue_->async([this, picture, time] {
             videoDelegate_->captureVideo(picture->frame(), time);
-            framePending_ = false;
+            --picturesOutstanding_;
         });
     }
 
@@ -294,7 +297,7 @@ class V4l2Session final : public CaptureSession {
     bool running_ = false;
     bool streaming_ = false;
     std::atomic<bool> stopping_{false};
-    std::atomic<bool> framePending_{false};
+    std::atomic<int> picturesOutstanding_{0};
     std::atomic<bool> reported_{false};
     std::thread thread_;
 };
