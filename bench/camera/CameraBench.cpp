@@ -26,7 +26,10 @@ double cpuSeconds() {
     return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
 
-void runOnce(std::int64_t size, double seconds, const std::string& dir) {
+// Real time: a picture every 1/30 s whatever happens. Flat out: the next
+// picture as soon as fewer than two wait, which measures what the machine
+// can sustain.
+void runOnce(std::int64_t size, double seconds, const std::string& dir, bool flatOut) {
     testing::SyntheticCamera camera;
     camera.discardLate = true;
     camera.noisy = true;
@@ -77,6 +80,12 @@ void runOnce(std::int64_t size, double seconds, const std::string& dir) {
     const auto start = std::chrono::steady_clock::now();
     const int pictures = static_cast<int>(seconds * 30);
     for (int i = 0; i < pictures; ++i) {
+        if (flatOut) {
+            while (camera.outstanding() >= 2)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            camera.frame(i / 30.0);
+            continue;
+        }
         std::this_thread::sleep_until(
             start + std::chrono::microseconds(static_cast<std::int64_t>(i * 1e6 / 30)));
         const double now = platform::hostTimeNow();
@@ -91,6 +100,16 @@ void runOnce(std::int64_t size, double seconds, const std::string& dir) {
     const double cpu = cpuSeconds() - cpuBefore;
     const double wall =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    if (flatOut) {
+        std::printf("%lld x %lld flat out: %lld pictures written in %.1f s: %.1f pictures per "
+                    "second, CPU %.1f ms "
+                    "per picture\n",
+                    static_cast<long long>(size), static_cast<long long>(size),
+                    static_cast<long long>(written.load()), wall,
+                    static_cast<double>(written.load()) / wall,
+                    1000 * cpu / static_cast<double>(written.load()));
+        return;
+    }
     std::printf(
         "%lld x %lld, capture %d x %d, %.0f s at 30 fps: taken %d, delivered %lld, written %lld, "
         "dropped %lld; CPU %.2f s per recorded second (%.0f%% of one core), wall %.1f s, file %.1f "
@@ -116,7 +135,9 @@ int main(int argc, char** argv) {
     char pattern[] = "/tmp/quorvane-camera-bench-XXXXXX";
     if (!::mkdtemp(pattern)) return 1;
     for (std::int64_t size : {1440, 720})
-        runOnce(size, seconds, pattern);
+        runOnce(size, seconds, pattern, false);
+    for (std::int64_t size : {1440, 720})
+        runOnce(size, 10, pattern, true);
     std::error_code ignored;
     std::filesystem::remove_all(pattern, ignored);
     return 0;

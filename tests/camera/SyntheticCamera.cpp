@@ -145,6 +145,10 @@ bool SyntheticCamera::frame(double time) {
     return true;
 }
 
+int SyntheticCamera::outstanding() const {
+    return pictures ? pictures->outstanding.load() : 0;
+}
+
 bool SyntheticCamera::waitUntilRunning() {
     for (int i = 0; i < 60000; ++i) {
         {

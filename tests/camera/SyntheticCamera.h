@@ -54,6 +54,8 @@ struct SyntheticCamera {
     // Takes one picture at `time`: its left half bright, its right half dark,
     // with a moving bar so that every picture differs. False when dropped.
     bool frame(double time);
+    // Pictures handed to the recording and not yet written.
+    int outstanding() const;
     // Waits until the recording has started the session.
     bool waitUntilRunning();
     // Sends `frames` samples of a tone (or of silence) starting at `time`.
