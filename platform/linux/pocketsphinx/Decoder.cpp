@@ -7,6 +7,7 @@
 #include <sphinxbase/err.h>
 
 #include <array>
+#include <filesystem>
 #include <vector>
 
 namespace quorvane::platform::pocketsphinx {
@@ -28,6 +29,7 @@ class Decoder final : public SpeechAnalyzer {
   public:
     Decoder(const ModelFiles& model, ResultHandler onResult)
         : onResult_(std::move(onResult)), splitter_([this](Utterance&& u) { decode(u); }) {
+        checkFiles(model);
         // The library logs to standard error unless told otherwise, already
         // while reading its arguments.
         err_set_logfp(nullptr);
@@ -65,6 +67,23 @@ class Decoder final : public SpeechAnalyzer {
     void cancelAndFinishNow() override {}
 
   private:
+    // The library ends the process when a model file is missing; say which
+    // one instead.
+    static void checkFiles(const ModelFiles& model) {
+        namespace fs = std::filesystem;
+        std::vector<fs::path> needed = {model.languageModel, model.dictionary};
+        for (const char* name : {"mdef", "means", "variances", "transition_matrices", "noisedict"})
+            needed.push_back(model.acousticModel / name);
+        std::error_code ec;
+        if (!fs::is_regular_file(model.acousticModel / "mixture_weights", ec) &&
+            !fs::is_regular_file(model.acousticModel / "sendump", ec))
+            needed.push_back(model.acousticModel / "mixture_weights");
+        for (const auto& p : needed)
+            if (!fs::is_regular_file(p, ec) || fs::file_size(p, ec) == 0)
+                throw SpeechError("The speech model for " + model.locale +
+                                  " is incomplete: " + p.string() + " is missing.");
+    }
+
     void decode(const Utterance& u) {
         ps_decoder_t* ps = decoder_.get();
         if (ps_start_utt(ps) < 0) throw SpeechError("The speech engine could not start decoding.");

@@ -28,9 +28,14 @@ void UtteranceSplitter::addFrame(std::size_t frameStart) {
         sum += x * x;
     }
     const double db = 10.0 * std::log10(sum / s_.frameSamples + 1e-12);
-    if (!floorSet_ || db < floor_) {
-        floor_ = db;
+    // The floor starts at a quiet room's level, not at the first frame, which
+    // may well be speech; quieter frames pull it down at once.
+    if (!floorSet_) {
+        floor_ = s_.initialFloorDb;
         floorSet_ = true;
+    }
+    if (db < floor_) {
+        floor_ = db;
     } else {
         floor_ += s_.floorRiseDbPerFrame;
     }

@@ -20,8 +20,9 @@ struct SplitterSettings {
     int marginFrames = 15;        // silence kept on each side of speech
     int maxFrames = 2000;         // an utterance is cut, at its quietest frame, beyond this
     double absoluteFloorDb = -60; // quieter than this (dB full scale) is never speech
+    double initialFloorDb = -40;  // the noise floor assumed before any frame is quieter
     double speechOverFloorDb = 12;
-    double floorRiseDbPerFrame = 0.05;
+    double floorRiseDbPerFrame = 0.02; // slow, so a long stretch of speech stays above it
 };
 
 class UtteranceSplitter {
