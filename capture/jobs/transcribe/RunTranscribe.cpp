@@ -5,6 +5,7 @@
 #include "shell/Output.h"
 #include "json/Writer.h"
 
+#include <cerrno>
 #include <exception>
 #include <optional>
 #include <string>

@@ -3,6 +3,8 @@
 #include "jobs/transcribe/Transcript.h"
 #include "platform/SpeechEngine.h"
 
+#include <string>
+#include <string_view>
 #include <vector>
 
 namespace quorvane::transcribe {

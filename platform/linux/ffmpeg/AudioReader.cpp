@@ -44,6 +44,12 @@ class FileAudioSource final : public AudioSource {
         rate_ = par->sample_rate > 0 ? par->sample_rate : decoder_->sample_rate;
         if (rate_ <= 0) throw AudioError("The audio file " + path_ + " has no sample rate.");
 
+        // QuickTime-family files state the sound's exact length (their edit
+        // list); the decoder also hands out the encoder's padding after it.
+        const AVStream* st = input_->streams[stream_];
+        if (std::strstr(input_->iformat->name, "mov") && st->duration > 0)
+            statedFrames_ = av_rescale_q(st->duration, st->time_base, AVRational{1, rate_});
+
         packet_.reset(av_packet_alloc());
         frame_.reset(av_frame_alloc());
         if (!packet_ || !frame_) fail("could not be decoded", AVERROR(ENOMEM));
@@ -59,7 +65,9 @@ class FileAudioSource final : public AudioSource {
     }
 
     double sampleRate() const override { return rate_; }
-    std::int64_t framesRead() const override { return frames_; }
+    std::int64_t framesRead() const override {
+        return statedFrames_ > 0 ? std::min(frames_, statedFrames_) : frames_;
+    }
 
   private:
     [[noreturn]] void fail(const std::string& what, int code) const {
@@ -180,6 +188,7 @@ class FileAudioSource final : public AudioSource {
     int inRate_ = 0;
     AVChannelLayout inLayout_{};
     std::int64_t frames_ = 0;
+    std::int64_t statedFrames_ = 0; // the container's own count, when it is exact
     std::vector<std::int16_t> pending_;
     std::size_t pendingPos_ = 0;
     bool draining_ = false;
