@@ -1,5 +1,6 @@
 """The transcribe job through the real binary, on real synthetic speech."""
 import difflib
+import json
 import os
 import subprocess
 import unittest
@@ -244,6 +245,17 @@ class Failures(TranscribeCase):
                         self.assertEqual(obj["error"], message)
                     else:
                         self.assertTrue(obj["error"].startswith("The audio file " + path), obj)
+
+    def test_names_that_are_not_utf8_still_get_their_error_line(self):
+        d = temp_dir(self)
+        path = os.fsencode(d) + b"/caf\xe9.wav"
+        r = subprocess.run([os.environ["QUORVANE_CAPTURE"], "transcribe", path, b"fr-\xffFR"],
+                           capture_output=True, timeout=300, env=clean_env())
+        self.assertEqual(r.returncode, 1)
+        self.assertEqual(r.stderr, b"")
+        obj = json.loads(r.stdout.decode("utf-8"))
+        self.assertEqual(obj, {"ok": False, "error": "The audio file " + d
+                               + "/caf\ufffd.wav could not be opened: No such file or directory."})
 
     def test_relative_paths_are_read_from_the_working_directory(self):
         d = temp_dir(self)

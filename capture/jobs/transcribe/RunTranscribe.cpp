@@ -3,6 +3,7 @@
 #include "platform/SpeechEngine.h"
 #include "runtime/Queue.h"
 #include "shell/Output.h"
+#include "text/Utf8.h"
 #include "json/Writer.h"
 
 #include <cerrno>
@@ -34,7 +35,9 @@ void writeLine(std::string line) {
         transcript = transcribe::transcribeFile(*engine, platform::openAudioFile, path, localeId,
                                                 platform::currentLocaleIdentifier);
     } catch (const std::exception& e) {
-        shell::failWith(e.what());
+        // A path or locale that is not UTF-8 would make the error object
+        // unprintable; the user still gets a line.
+        shell::failWith(text::toValidUtf8(e.what()));
     }
     std::string text;
     try {
