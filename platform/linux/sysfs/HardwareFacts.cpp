@@ -50,8 +50,10 @@ std::int64_t physicalCores(const fs::path& root, const std::vector<int>& cpus) {
         const auto topo = cpuDir(root, cpu) / "topology";
         const auto core = readInteger(topo / "core_id");
         const auto package = readInteger(topo / "physical_package_id");
-        if (core) cores.insert({package.value_or(0), *core});
-        else cores.insert({-1, cpu});
+        if (core)
+            cores.insert({package.value_or(0), *core});
+        else
+            cores.insert({-1, cpu});
     }
     return static_cast<std::int64_t>(cores.size());
 }
@@ -71,7 +73,8 @@ void readCores(const fs::path& root, HardwareFacts& facts) {
     // big.LITTLE: the highest capacity is the performance level.
     std::map<std::int64_t, std::vector<int>> byCapacity;
     for (int cpu : cpus)
-        if (auto cap = readInteger(cpuDir(root, cpu) / "cpu_capacity")) byCapacity[*cap].push_back(cpu);
+        if (auto cap = readInteger(cpuDir(root, cpu) / "cpu_capacity"))
+            byCapacity[*cap].push_back(cpu);
     if (byCapacity.size() > 1) {
         std::vector<int> efficiency;
         for (auto it = byCapacity.begin(); std::next(it) != byCapacity.end(); ++it)
@@ -84,8 +87,8 @@ void readCores(const fs::path& root, HardwareFacts& facts) {
 }
 
 std::uint64_t readMemory(const fs::path& root) {
-    // Memory blocks add up to what is installed; MemTotal leaves out what the
-    // kernel reserved, so it is only the fallback.
+    // Every memory block present is installed memory, online or not;
+    // MemTotal leaves out what the kernel reserved, so it is only the fallback.
     const auto memory = root / "sys/devices/system/memory";
     const auto blockSize = readInteger(memory / "block_size_bytes", 16);
     std::error_code ec;
@@ -93,8 +96,7 @@ std::uint64_t readMemory(const fs::path& root) {
         std::uint64_t blocks = 0;
         for (const auto& entry : fs::directory_iterator(memory, ec)) {
             const auto name = entry.path().filename().string();
-            if (name.rfind("memory", 0) != 0 || name.size() == 6) continue;
-            if (readInteger(entry.path() / "online").value_or(1) == 1) ++blocks;
+            if (name.size() > 6 && name.rfind("memory", 0) == 0) ++blocks;
         }
         if (blocks > 0) return blocks * static_cast<std::uint64_t>(*blockSize);
     }
@@ -127,9 +129,12 @@ int readThermalState(const fs::path& root) {
             const auto limit = readInteger(zone.path() / (prefix + "_temp"));
             if (!limit || *limit <= 0 || *temp < *limit) continue;
             int state = 0;
-            if (*type == "passive") state = 1;
-            else if (*type == "hot") state = 2;
-            else if (*type == "critical") state = 3;
+            if (*type == "passive")
+                state = 1;
+            else if (*type == "hot")
+                state = 2;
+            else if (*type == "critical")
+                state = 3;
             worst = std::max(worst, state);
         }
     }
