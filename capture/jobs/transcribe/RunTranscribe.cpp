@@ -1,8 +1,71 @@
 #include "jobs/Jobs.h"
+#include "jobs/transcribe/TranscribeFile.h"
+#include "platform/SpeechEngine.h"
+#include "runtime/Queue.h"
 #include "shell/Output.h"
+#include "text/Utf8.h"
+#include "json/Writer.h"
+
+#include <cerrno>
+#include <exception>
+#include <optional>
+#include <string>
+#include <unistd.h>
 
 namespace quorvane::jobs {
+namespace {
 
-void runTranscribe(const Args&) { shell::failWith("Quorvane cannot transcribe speech yet: this job is not built."); }
+void writeLine(std::string line) {
+    line += '\n';
+    std::string_view rest = line;
+    while (!rest.empty()) {
+        const ssize_t n = ::write(STDOUT_FILENO, rest.data(), rest.size());
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return; // the reader went away
+        }
+        rest.remove_prefix(static_cast<std::size_t>(n));
+    }
+}
+
+[[noreturn]] void transcriptionTask(std::shared_ptr<platform::SpeechEngine> engine,
+                                    std::string path, std::optional<std::string> localeId) {
+    transcribe::Transcript transcript;
+    try {
+        transcript = transcribe::transcribeFile(*engine, platform::openAudioFile, path, localeId,
+                                                platform::currentLocaleIdentifier);
+    } catch (const std::exception& e) {
+        // A path or locale that is not UTF-8 would make the error object
+        // unprintable; the user still gets a line.
+        shell::failWith(text::toValidUtf8(e.what()));
+    }
+    std::string text;
+    try {
+        text = transcribe::encodeTranscript(transcript);
+    } catch (const json::EncodingError& e) {
+        shell::failWith(e.what());
+    }
+    writeLine(std::move(text));
+    shell::exitProcess(0);
+}
+
+} // namespace
+
+void runTranscribe(const Args& rest) {
+    if (rest.empty()) shell::failWith("usage: transcribe <audio file> [locale]");
+
+    std::shared_ptr<platform::SpeechEngine> engine = platform::openSpeechEngine();
+    if (!engine->available())
+        shell::failWith("Reading speech on this Mac needs macOS 26 or newer.");
+
+    std::string path = rest[0];
+    std::optional<std::string> localeId;
+    if (rest.size() >= 2) localeId = rest[1];
+
+    runtime::startTask([engine, path = std::move(path), localeId = std::move(localeId)] {
+        transcriptionTask(engine, path, localeId);
+    });
+    runtime::runMainLoop();
+}
 
 } // namespace quorvane::jobs

@@ -1,0 +1,160 @@
+#!/usr/bin/env python3
+"""Transcription benchmark: real-time factor and peak memory of
+`quorvane-capture transcribe` on long synthetic speech, and word error rate
+on flite speech and on the LibriVox clips of pocketsphinx-testdata, side by
+side with pocketsphinx's own command-line decoder on the same files.
+
+usage: bench/transcribe/run.py [path/to/quorvane-capture] [minutes]
+"""
+import json
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+CAPTURE = sys.argv[1] if len(sys.argv) > 1 else os.path.join(HERE, "../../build/capture/quorvane-capture")
+MINUTES = float(sys.argv[2]) if len(sys.argv) > 2 else 10.0
+MODEL = "/usr/share/pocketsphinx/model/en-us"
+LIBRIVOX = "/usr/share/pocketsphinx/test/data/librivox"
+
+SENTENCES = [
+    "the quick brown fox jumps over the lazy dog",
+    "open the window and let the fresh air into the room",
+    "the weather today is sunny with a light breeze from the west",
+    "please bring the red book back to the library before friday",
+    "the children played in the park until the sun went down",
+    "he drove the car to the city and parked it near the bank",
+    "my brother works at the hospital as a doctor",
+    "we bought fresh bread and milk at the market this morning",
+    "the meeting starts at ten and ends before lunch",
+    "she wrote a long letter to her friend in london",
+    "the train was late because of the heavy snow",
+    "turn left at the next corner and walk two blocks",
+    "the old house on the hill has a large garden",
+    "they are going to visit their parents next week",
+    "the teacher asked the students to read the first chapter",
+    "it is important to drink water when you exercise",
+    "the music was so loud that nobody could hear a thing",
+    "we watched a movie about a family that lived on a farm",
+    "the company will open a new office in the spring",
+    "i would like a cup of coffee with a little sugar",
+]
+
+
+def run(cmd, **kw):
+    return subprocess.run(cmd, capture_output=True, text=True, check=True, **kw)
+
+
+def words_of(text):
+    return re.sub(r"[^a-z' ]", " ", text.lower()).split()
+
+
+def edit_distance(ref, hyp):
+    prev = list(range(len(hyp) + 1))
+    for i, r in enumerate(ref, 1):
+        cur = [i]
+        for j, h in enumerate(hyp, 1):
+            cur.append(min(prev[j] + 1, cur[j - 1] + 1, prev[j - 1] + (r != h)))
+        prev = cur
+    return prev[-1]
+
+
+def ours(path):
+    out = run([CAPTURE, "transcribe", path]).stdout
+    return [w["text"] for w in json.loads(out)["words"]]
+
+
+def theirs(path):
+    """pocketsphinx_continuous with its defaults and the same model."""
+    out = run(["pocketsphinx_continuous", "-infile", path, "-hmm", MODEL + "/en-us",
+               "-lm", MODEL + "/en-us.lm.bin", "-dict", MODEL + "/cmudict-en-us.dict",
+               "-logfn", "/dev/null"]).stdout
+    return [re.sub(r"\(\d+\)$", "", w) for w in out.split()]
+
+
+def wer(pairs, decoder):
+    errors = total = 0
+    start = time.monotonic()
+    for path, ref in pairs:
+        ref_words = words_of(ref)
+        hyp = [w for w in (x.lower() for x in decoder(path)) if w]
+        errors += edit_distance(ref_words, hyp)
+        total += len(ref_words)
+    return 100.0 * errors / total, time.monotonic() - start
+
+
+def measure(path, seconds):
+    """Wall time, CPU time and peak resident memory of one transcription."""
+    start = time.monotonic()
+    r = subprocess.run(["/usr/bin/time", "-f", "%U %S %M", CAPTURE, "transcribe", path],
+                       capture_output=True, text=True)
+    wall = time.monotonic() - start
+    user, system, kb = r.stderr.strip().splitlines()[-1].split()
+    obj = json.loads(r.stdout)
+    assert obj["ok"], obj
+    cpu = float(user) + float(system)
+    return wall / seconds, cpu / seconds, int(kb) / 1024.0, len(obj["words"]), obj["duration"]
+
+
+def main():
+    work = tempfile.mkdtemp(prefix="quorvane-bench-")
+    try:
+        clips = []
+        for i, text in enumerate(SENTENCES):
+            path = os.path.join(work, f"s{i:02}.wav")
+            run(["flite", "-voice", "slt", "-t", text, "-o", path])
+            clips.append((path, text))
+
+        # Long speech: the sentences over and over, with short pauses.
+        gap = os.path.join(work, "gap.wav")
+        run(["sox", "-n", "-r", "16000", "-c", "1", "-b", "16", gap, "trim", "0", "0.6"])
+        one_round = os.path.join(work, "round.wav")
+        run(["sox", *[p for c in clips for p in (c[0], gap)], one_round])
+        round_len = float(run(["soxi", "-D", one_round]).stdout)
+        rounds = max(1, int(MINUTES * 60 / round_len + 0.999))
+        longer = os.path.join(work, "long.wav")
+        run(["sox", *([one_round] * rounds), longer])
+        length = float(run(["soxi", "-D", longer]).stdout)
+        short = os.path.join(work, "short.wav")
+        run(["sox", *([one_round] * max(1, rounds // 5)), short])
+        short_len = float(run(["soxi", "-D", short]).stdout)
+
+        print(f"long clip: {length:.1f} s of flite speech ({rounds} rounds of {len(SENTENCES)} sentences)")
+        for name, path, seconds in (("short", short, short_len), ("long", longer, length)):
+            rtf, cpu, mb, n, dur = measure(path, seconds)
+            print(f"  {name:5} {seconds:7.1f} s: real-time factor {rtf:.3f} (wall), {cpu:.3f} (CPU); "
+                  f"peak memory {mb:.0f} MB; {n} words; duration {dur}")
+        print("  goals: real-time factor <= 0.15, peak memory < 250 MB at any length")
+
+        sets = [("flite (20 sentences)", clips)]
+        if os.path.isdir(LIBRIVOX):
+            refs = []
+            with open(os.path.join(LIBRIVOX, "transcription")) as f:
+                for line in f:
+                    text, _, name = line.strip().rpartition(" (")
+                    text = text.replace("<s>", "").replace("</s>", "")
+                    refs.append((os.path.join(LIBRIVOX, name.rstrip(")") + ".wav"), text))
+            sets.append(("LibriVox (pocketsphinx-testdata, 5 clips)", refs))
+        else:
+            print("pocketsphinx-testdata is not installed: LibriVox WER skipped")
+        have_theirs = shutil.which("pocketsphinx_continuous") is not None
+        for name, pairs in sets:
+            ours_wer, ours_t = wer(pairs, ours)
+            line = f"WER {name}: quorvane {ours_wer:.1f}% ({ours_t:.1f} s)"
+            if have_theirs:
+                theirs_wer, theirs_t = wer(pairs, theirs)
+                line += f"; pocketsphinx_continuous {theirs_wer:.1f}% ({theirs_t:.1f} s)"
+            print(line)
+        if not have_theirs:
+            print("pocketsphinx_continuous is not installed (Debian package pocketsphinx): no comparison")
+        print("  goal: WER no worse than pocketsphinx_continuous on the same files")
+    finally:
+        shutil.rmtree(work, True)
+
+
+if __name__ == "__main__":
+    main()
