@@ -59,7 +59,7 @@ class FileAudioSource final : public AudioSource {
         while (pending_.size() - pendingPos_ < max && !ended_)
             pump();
         const std::size_t n = std::min(max, pending_.size() - pendingPos_);
-        std::memcpy(out, pending_.data() + pendingPos_, n * sizeof(std::int16_t));
+        std::copy_n(pending_.begin() + static_cast<std::ptrdiff_t>(pendingPos_), n, out);
         pendingPos_ += n;
         return n;
     }
