@@ -30,7 +30,8 @@ json::Decimal exactDecimal(double unrounded, int places) {
 json::Object faceObject(const platform::FaceObservation& observation) {
     const auto& box = observation.boundingBox;
     const double x = clampUnit(box.x);
-    const double y = clampUnit(1 - (box.y + box.height)); // lower-left origin to top-left
+    // The top edge is the box's largest y; from it, the distance from the top.
+    const double y = clampUnit(1 - std::max(box.y, box.y + box.height));
     const double w = std::min(notNegative(box.width), 1 - x);
     const double h = std::min(notNegative(box.height), 1 - y);
     return json::Object{

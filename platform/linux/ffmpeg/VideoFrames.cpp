@@ -11,6 +11,7 @@ extern "C" {
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <vector>
 
 namespace quorvane::platform::ffmpeg {
 namespace {
@@ -216,12 +217,20 @@ class FfmpegVideo final : public VideoSource {
                                         stored.height, AV_PIX_FMT_RGB24, SWS_BILINEAR, nullptr,
                                         nullptr, nullptr));
         if (!sws_) return std::nullopt;
-        stored.rgb.resize(static_cast<std::size_t>(stored.width) * stored.height * 3);
-        std::uint8_t* planes[4] = {stored.rgb.data(), nullptr, nullptr, nullptr};
-        int strides[4] = {stored.width * 3, 0, 0, 0};
+        // swscale writes whole vector blocks: give it aligned, padded rows,
+        // then keep only the pixels.
+        const int rowBytes = stored.width * 3;
+        const int stride = (rowBytes + 63) / 64 * 64;
+        scratch_.resize(static_cast<std::size_t>(stride) * stored.height + 64);
+        std::uint8_t* planes[4] = {scratch_.data(), nullptr, nullptr, nullptr};
+        int strides[4] = {stride, 0, 0, 0};
         if (sws_scale(sws_.get(), frame.data, frame.linesize, 0, frame.height, planes, strides) <=
             0)
             return std::nullopt;
+        stored.rgb.resize(static_cast<std::size_t>(rowBytes) * stored.height);
+        for (int row = 0; row < stored.height; ++row)
+            std::copy_n(scratch_.data() + static_cast<std::size_t>(row) * stride, rowBytes,
+                        stored.rgb.data() + static_cast<std::size_t>(row) * rowBytes);
         return turnUpright(stored, turns_);
     }
 
@@ -233,6 +242,7 @@ class FfmpegVideo final : public VideoSource {
     bool decoderFailed_ = false;
     Packet packet_;
     Sws sws_;
+    std::vector<std::uint8_t> scratch_;
     bool inputEnded_ = false;
     // The latest picture at or before the last asked time, and the one after it.
     Frame current_;
