@@ -14,7 +14,9 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-double seconds(Clock::time_point since) { return std::chrono::duration<double>(Clock::now() - since).count(); }
+double seconds(Clock::time_point since) {
+    return std::chrono::duration<double>(Clock::now() - since).count();
+}
 
 struct Pass {
     double wall = 0;
@@ -23,7 +25,8 @@ struct Pass {
     long withFaces = 0;
 };
 
-Pass pass(const std::string& path, double every, ffmpeg::FrameSeeking seeking, FaceDetector& detector) {
+Pass pass(const std::string& path, double every, ffmpeg::FrameSeeking seeking,
+          FaceDetector& detector) {
     Pass p;
     const auto start = Clock::now();
     const auto video = ffmpeg::openVideoFile(path, seeking);
@@ -43,15 +46,18 @@ Pass pass(const std::string& path, double every, ffmpeg::FrameSeeking seeking, F
 }
 
 void print(const char* name, const Pass& p) {
-    std::printf("%-22s wall %7.1f s  samples %5ld  %6.2f samples/s  detecting %6.1f s  reading %6.1f s  faces in %ld\n",
-                name, p.wall, p.samples, p.samples / p.wall, p.detecting, p.wall - p.detecting, p.withFaces);
+    std::printf("%-22s wall %7.1f s  samples %5ld  %6.2f samples/s  detecting %6.1f s  reading "
+                "%6.1f s  faces in %ld\n",
+                name, p.wall, p.samples, p.samples / p.wall, p.detecting, p.wall - p.detecting,
+                p.withFaces);
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
     if (argc < 2) {
-        std::fprintf(stderr, "usage: faces-bench <720p video> [every=0.5] [seek-pass-seconds=all]\n");
+        std::fprintf(stderr,
+                     "usage: faces-bench <720p video> [every=0.5] [seek-pass-seconds=all]\n");
         return 2;
     }
     const std::string path = argv[1];
@@ -68,7 +74,8 @@ int main(int argc, char** argv) {
     detector->detect(*picture);
     const int rounds = 20;
     const auto detectStart = Clock::now();
-    for (int i = 0; i < rounds; ++i) detector->detect(*picture);
+    for (int i = 0; i < rounds; ++i)
+        detector->detect(*picture);
     std::printf("detection on %dx%d: %.1f ms per picture\n", picture->width, picture->height,
                 seconds(detectStart) / rounds * 1000);
 
@@ -76,7 +83,7 @@ int main(int argc, char** argv) {
     print("forward walk", walk);
     const Pass seek = pass(path, every, ffmpeg::FrameSeeking::everySample, *detector);
     print("seek every sample", seek);
-    std::printf("whole pass: forward walk %.2fx faster; reading alone: %.2fx faster\n", seek.wall / walk.wall,
-                (seek.wall - seek.detecting) / (walk.wall - walk.detecting));
+    std::printf("whole pass: forward walk %.2fx faster; reading alone: %.2fx faster\n",
+                seek.wall / walk.wall, (seek.wall - seek.detecting) / (walk.wall - walk.detecting));
     return 0;
 }

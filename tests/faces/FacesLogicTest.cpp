@@ -34,10 +34,12 @@ TEST(FaceObject, ConvertsClampsAndRoundsToExactDecimals) {
         // lower-left origin to top-left; 0.123456 → 0.1235; 0.99853515625 → 0.999
         {observation(0.123456, 0.5, 0.2, 0.25, 0.99853515625f),
          R"({"confidence":0.999,"h":0.25,"w":0.2,"x":0.1235,"y":0.25})"},
-        // poking out on the left: x becomes 0, w stays within 1 − x
-        {observation(-0.02, 0.1, 0.3, 0.2), R"({"confidence":0.5,"h":0.2,"w":0.3,"x":0,"y":0.7})"},
-        // reaching above the top: y becomes 0
-        {observation(0.2, 0.8, 0.1, 0.3), R"({"confidence":0.5,"h":0.3,"w":0.1,"x":0.2,"y":0})"},
+        // poking out on the left: x becomes 0 and w shrinks by the part cut off
+        {observation(-0.02, 0.1, 0.3, 0.2), R"({"confidence":0.5,"h":0.2,"w":0.28,"x":0,"y":0.7})"},
+        // reaching above the top: y becomes 0 and h shrinks likewise
+        {observation(0.2, 0.8, 0.1, 0.3), R"({"confidence":0.5,"h":0.2,"w":0.1,"x":0.2,"y":0})"},
+        // wholly outside: nothing of it is left
+        {observation(-0.5, 1.2, 0.2, 0.3), R"({"confidence":0.5,"h":0,"w":0,"x":0,"y":0})"},
         // reaching past the right and bottom edges: cut to fit, written exactly
         {observation(0.9, -0.1, 0.2, 0.3), R"({"confidence":0.5,"h":0.2,"w":0.1,"x":0.9,"y":0.8})"},
         // tiny left edge rounds to 0; halves go away from zero

@@ -29,11 +29,18 @@ json::Decimal exactDecimal(double unrounded, int places) {
 
 json::Object faceObject(const platform::FaceObservation& observation) {
     const auto& box = observation.boundingBox;
+    // Distance of the top edge (the box's largest y) from the top of the picture.
+    const double top = 1 - std::max(box.y, box.y + box.height);
+    // A box poking out of the picture is cut at the edge: the part outside
+    // comes off its size, so its far edges stay where the face is.
+    double width = notNegative(box.width);
+    double height = notNegative(box.height);
+    if (box.x < 0) width = notNegative(width + box.x);
+    if (top < 0) height = notNegative(height + top);
     const double x = clampUnit(box.x);
-    // The top edge is the box's largest y; from it, the distance from the top.
-    const double y = clampUnit(1 - std::max(box.y, box.y + box.height));
-    const double w = std::min(notNegative(box.width), 1 - x);
-    const double h = std::min(notNegative(box.height), 1 - y);
+    const double y = clampUnit(top);
+    const double w = std::min(width, 1 - x);
+    const double h = std::min(height, 1 - y);
     return json::Object{
         {"x", exactDecimal(x, 4)},
         {"y", exactDecimal(y, 4)},
