@@ -131,7 +131,9 @@ class FfmpegVideo final : public VideoSource {
         CodecContext context(avcodec_alloc_context3(decoder));
         if (!context || avcodec_parameters_to_context(context.get(), stream_->codecpar) < 0)
             return false;
-        context->thread_count = 0; // as many as there are cores
+        // One decoding thread: pictures are taken one at a time, and the
+        // detector, not decoding, is what costs.
+        context->thread_count = 1;
         if (avcodec_open2(context.get(), decoder, nullptr) < 0) return false;
         packet_.reset(av_packet_alloc());
         if (!packet_) return false;
