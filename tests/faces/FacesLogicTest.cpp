@@ -1,0 +1,283 @@
+// The faces job's portable logic against test doubles of the detector and
+// the picture and video readers.
+#include "jobs/faces/Faces.h"
+#include "shell/UserError.h"
+#include "json/Writer.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <map>
+#include <set>
+
+namespace quorvane::jobs::faces {
+namespace {
+
+using platform::FaceObservation;
+using platform::Picture;
+
+std::string text(const json::Value& v) {
+    return json::serialize(v);
+}
+
+FaceObservation observation(double x, double y, double w, double h, float confidence = 0.5f) {
+    return FaceObservation{{x, y, w, h}, confidence};
+}
+
+TEST(FaceObject, ConvertsClampsAndRoundsToExactDecimals) {
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    struct Case {
+        FaceObservation in;
+        const char* out;
+    } cases[] = {
+        // lower-left origin to top-left; 0.123456 → 0.1235; 0.99853515625 → 0.999
+        {observation(0.123456, 0.5, 0.2, 0.25, 0.99853515625f),
+         R"({"confidence":0.999,"h":0.25,"w":0.2,"x":0.1235,"y":0.25})"},
+        // poking out on the left: x becomes 0 and w shrinks by the part cut off
+        {observation(-0.02, 0.1, 0.3, 0.2), R"({"confidence":0.5,"h":0.2,"w":0.28,"x":0,"y":0.7})"},
+        // reaching above the top: y becomes 0 and h shrinks likewise
+        {observation(0.2, 0.8, 0.1, 0.3), R"({"confidence":0.5,"h":0.2,"w":0.1,"x":0.2,"y":0})"},
+        // wholly outside: nothing of it is left
+        {observation(-0.5, 1.2, 0.2, 0.3), R"({"confidence":0.5,"h":0,"w":0,"x":0,"y":0})"},
+        // reaching past the right and bottom edges: cut to fit, written exactly
+        {observation(0.9, -0.1, 0.2, 0.3), R"({"confidence":0.5,"h":0.2,"w":0.1,"x":0.9,"y":0.8})"},
+        // tiny left edge rounds to 0; halves go away from zero
+        {observation(0.00004, 0.5, 0.00005, 0.12345, 0.0005f),
+         R"({"confidence":0.001,"h":0.1235,"w":0.0001,"x":0,"y":0.3765})"},
+        // not a number and negative sizes become 0
+        {observation(nan, 0.5, -0.2, -0.1), R"({"confidence":0.5,"h":0,"w":0,"x":0,"y":0.5})"},
+        // sums that are not exact in binary are still written as the short decimal
+        {observation(0.1 * 3, 1 - 0.7000000000000001, 0.1 + 0.2, 0.1 * 7),
+         R"({"confidence":0.5,"h":0.7,"w":0.3,"x":0.3,"y":0})"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(text(faceObject(c.in)), c.out);
+}
+
+TEST(FaceObject, BoxStaysInsidePicture) {
+    for (double x : {-0.5, 0.0, 0.3, 0.99, 1.2})
+        for (double w : {0.0, 0.5, 1.5}) {
+            const auto face = faceObject(observation(x, 0.5, w, 0.9));
+            const auto get = [&](const char* k) {
+                return std::get<json::Decimal>(face.at(k).storage()).value;
+            };
+            EXPECT_LE(get("x") + get("w"), 1.0 + 1e-12);
+            EXPECT_LE(get("y") + get("h"), 1.0 + 1e-12);
+        }
+}
+
+// A 3×2 picture whose pixels carry their own index.
+Picture numbered() {
+    Picture p{3, 2, {}};
+    for (int i = 0; i < 6; ++i)
+        p.rgb.insert(p.rgb.end(), {std::uint8_t(i), 0, 0});
+    return p;
+}
+
+std::vector<int> indices(const Picture& p) {
+    std::vector<int> out;
+    for (std::size_t i = 0; i < p.rgb.size(); i += 3)
+        out.push_back(p.rgb[i]);
+    return out;
+}
+
+TEST(Upright, EveryOrientationCode) {
+    // Stored rows: 0 1 2 / 3 4 5.
+    const std::map<std::uint32_t, std::vector<int>> expected = {
+        {1, {0, 1, 2, 3, 4, 5}}, {2, {2, 1, 0, 5, 4, 3}}, {3, {5, 4, 3, 2, 1, 0}},
+        {4, {3, 4, 5, 0, 1, 2}}, {5, {0, 3, 1, 4, 2, 5}}, {6, {3, 0, 4, 1, 5, 2}},
+        {7, {5, 2, 4, 1, 3, 0}}, {8, {2, 5, 1, 4, 0, 3}},
+    };
+    for (const auto& [code, pixels] : expected) {
+        const auto up = uprightPicture(numbered(), code);
+        EXPECT_EQ(indices(up), pixels) << "orientation " << code;
+        EXPECT_EQ(up.width, code >= 5 ? 2 : 3);
+        EXPECT_EQ(up.height, code >= 5 ? 3 : 2);
+    }
+    for (std::uint32_t bad : {0u, 9u, 0xffffffffu})
+        EXPECT_THROW(uprightPicture(numbered(), bad), platform::FaceDetectionError);
+}
+
+TEST(IsImageFile, DecidedByTheNameOnly) {
+    for (const char* yes :
+         {"PHOTO.JPG", "/a/b/c.jpeg", "x.jpe", "x.Png", "x.gif", "x.bmp", "x.TIF", "x.tiff",
+          "x.webp", "x.HEIC", "x.heif", "dir.d/x.jpg", "does-not-exist.png"})
+        EXPECT_TRUE(isImageFile(yes)) << yes;
+    for (const char* no : {"photo", "clip.mov", "x.txt", "x.jpg.mp4", "dir.jpg/clip", "x.", ""})
+        EXPECT_FALSE(isImageFile(no)) << no;
+}
+
+class FakeDetector : public platform::FaceDetector {
+  public:
+    std::vector<FaceObservation> detect(const Picture& picture) override {
+        seen.emplace_back(picture.width, picture.height);
+        if (failAt.count(seen.size() - 1)) throw platform::FaceDetectionError("the detector broke");
+        return answer;
+    }
+    std::vector<FaceObservation> answer{observation(0.1, 0.2, 0.3, 0.4, 0.875f)};
+    std::vector<std::pair<int, int>> seen;
+    std::set<std::size_t> failAt;
+};
+
+std::string failureOf(const std::function<void()>& f) {
+    try {
+        f();
+    } catch (const UserError& e) {
+        return e.what();
+    }
+    return "(no failure)";
+}
+
+TEST(FacesInImage, OrientationTurnsPictureAndSize) {
+    FakeDetector detector;
+    const auto read = [](const std::string&) {
+        return platform::StoredPicture{Picture{4, 3, std::vector<std::uint8_t>(36)}, 6u};
+    };
+    const auto result = facesInImage("p.jpg", 0.25, read, detector);
+    EXPECT_EQ(text(result),
+              R"({"duration":0,"every":0.25,"height":4,"samples":[{"faces":[{"confidence":0.875,)"
+              R"("h":0.4,"w":0.3,"x":0.1,"y":0.4}],"t":0}],"width":3})");
+    ASSERT_EQ(detector.seen.size(), 1u);
+    EXPECT_EQ(detector.seen[0], std::make_pair(3, 4));
+}
+
+TEST(FacesInImage, Failures) {
+    FakeDetector detector;
+    const auto unreadable = [](const std::string&) {
+        return std::optional<platform::StoredPicture>();
+    };
+    EXPECT_EQ(failureOf([&] { facesInImage("p.jpg", 0.5, unreadable, detector); }),
+              "Quorvane could not open that picture.");
+    const auto badOrientation = [](const std::string&) {
+        return platform::StoredPicture{Picture{1, 1, {0, 0, 0}}, 9u};
+    };
+    EXPECT_EQ(failureOf([&] { facesInImage("p.jpg", 0.5, badOrientation, detector); }),
+              "Quorvane could not look for faces in that picture. The picture's orientation code 9 "
+              "is not one of 1 "
+              "to 8.");
+    detector.failAt = {0};
+    const auto plain = [](const std::string&) {
+        return platform::StoredPicture{Picture{1, 1, {0, 0, 0}}, {}};
+    };
+    EXPECT_EQ(failureOf([&] { facesInImage("p.jpg", 0.5, plain, detector); }),
+              "Quorvane could not look for faces in that picture. the detector broke");
+}
+
+class FakeVideo : public platform::VideoSource {
+  public:
+    double duration() const override { return length; }
+    bool hasPictureTrack() const override { return track; }
+    platform::ShownSize shownSize() const override {
+        if (sizeFails) throw platform::VideoError("size unknown");
+        return size;
+    }
+    std::optional<Picture> pictureAt(double seconds, int maxWidth, int maxHeight) override {
+        asked.push_back(seconds);
+        EXPECT_EQ(maxWidth, 1280);
+        EXPECT_EQ(maxHeight, 1280);
+        for (double m : missing)
+            if (std::fabs(seconds - m) < 1e-9) return std::nullopt;
+        return Picture{2, 2, std::vector<std::uint8_t>(12)};
+    }
+    double length = 10;
+    bool track = true;
+    bool sizeFails = false;
+    platform::ShownSize size{-720.4, 1280.5};
+    std::vector<double> missing;
+    std::vector<double> asked;
+};
+
+std::string times(const json::Object& result) {
+    std::string out;
+    for (const auto& s : std::get<json::Array>(result.at("samples").storage())) {
+        if (!out.empty()) out += ' ';
+        out += text(std::get<json::Object>(s.storage()).at("t"));
+    }
+    return out;
+}
+
+json::Object video(FakeVideo& fake, FakeDetector& detector, double every, std::int64_t max) {
+    return facesInVideo(
+        "v.mov", every, max,
+        [&](const std::string&) {
+            auto v = std::make_unique<FakeVideo>(fake);
+            return std::unique_ptr<platform::VideoSource>(std::move(v));
+        },
+        detector);
+}
+
+TEST(FacesInVideo, SampleTimesLimitsAndMissingPictures) {
+    FakeDetector detector;
+    FakeVideo v;
+    auto r = video(v, detector, 0.5, 2400);
+    EXPECT_EQ(times(r), "0 0.5 1 1.5 2 2.5 3 3.5 4 4.5 5 5.5 6 6.5 7 7.5 8 8.5 9 9.5");
+    // Shown size: absolute values, rounded half away from zero.
+    EXPECT_EQ(text(r.at("width")), "720");
+    EXPECT_EQ(text(r.at("height")), "1281");
+    EXPECT_EQ(text(r.at("duration")), "10");
+    EXPECT_EQ(times(video(v, detector, 0.5, 3)), "0 0.5 1");
+
+    v.missing = {2.0};
+    EXPECT_EQ(times(video(v, detector, 0.5, 6)), "0 0.5 1 1.5 2.5"); // the missed time still counts
+
+    v.missing = {};
+    v.length = 1.0;
+    EXPECT_EQ(times(video(v, detector, 0.1, 2400)), "0 0.1 0.2 0.3 0.4 0.5 0.6 0.7 0.8 0.9");
+    v.length = 0.3;
+    EXPECT_EQ(times(video(v, detector, 0.5, 2400)), "0");
+    v.length = 12.34567;
+    EXPECT_EQ(text(video(v, detector, 5, 2400).at("duration")), "12.346");
+}
+
+TEST(FacesInVideo, DetectorFailureLeavesSampleWithoutFaces) {
+    FakeDetector detector;
+    detector.failAt = {1};
+    FakeVideo v;
+    v.length = 1.5;
+    const auto r = video(v, detector, 0.5, 2400);
+    EXPECT_EQ(text(r.at("samples")),
+              R"([{"faces":[{"confidence":0.875,"h":0.4,"w":0.3,"x":0.1,"y":0.4}],"t":0},)"
+              R"({"faces":[],"t":0.5},)"
+              R"({"faces":[{"confidence":0.875,"h":0.4,"w":0.3,"x":0.1,"y":0.4}],"t":1}])");
+}
+
+TEST(FacesInVideo, Failures) {
+    FakeDetector detector;
+    const auto fail = [&](FakeVideo v) {
+        return failureOf([&] { video(v, detector, 0.5, 2400); });
+    };
+    FakeVideo v;
+    v.track = false;
+    EXPECT_EQ(fail(v), "That file has no picture to look at.");
+    v = FakeVideo();
+    v.sizeFails = true;
+    EXPECT_EQ(fail(v), "Quorvane could not open that video. size unknown");
+    for (double length : {0.0, -1.0, std::numeric_limits<double>::infinity(), std::nan("")}) {
+        v = FakeVideo();
+        v.length = length;
+        EXPECT_EQ(fail(v), "That video has no length.") << length;
+    }
+    v = FakeVideo();
+    v.size = {std::numeric_limits<double>::infinity(), 10};
+    EXPECT_EQ(fail(v), "Quorvane could not open that video. Its picture track has a damaged size.");
+    v = FakeVideo();
+    v.size = {1e300, 10};
+    EXPECT_EQ(fail(v), "Quorvane could not open that video. Its picture track has a damaged size.");
+    v = FakeVideo();
+    v.length = 1;
+    v.missing = {0.0, 0.5};
+    EXPECT_EQ(fail(v), "Quorvane could not read any picture from that video.");
+    EXPECT_EQ(failureOf([&] {
+                  facesInVideo(
+                      "v.mov", 0.5, 10,
+                      [](const std::string&) -> std::unique_ptr<platform::VideoSource> {
+                          throw platform::VideoError("Invalid data found when processing input");
+                      },
+                      detector);
+              }),
+              "Quorvane could not open that video. Invalid data found when processing input");
+}
+
+} // namespace
+} // namespace quorvane::jobs::faces

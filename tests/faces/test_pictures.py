@@ -1,0 +1,138 @@
+"""The faces job on still pictures, through the real program."""
+import os
+import shutil
+import unittest
+
+from faces_support import KNOWN_FACES, FacesAssertions, ffmpeg, photo, tool
+from quorvane_test import temp_dir
+
+
+class FacesInPictures(FacesAssertions, unittest.TestCase):
+    def test_one_face_around_the_known_face(self):
+        for name, centre in KNOWN_FACES.items():
+            with self.subTest(name):
+                result, _ = self.succeed(photo(name))
+                self.assertEqual(result["duration"], 0)
+                self.assertEqual(result["every"], 0.5)
+                self.assertEqual(len(result["samples"]), 1)
+                sample = result["samples"][0]
+                self.assertEqual(sample["t"], 0)
+                self.assertEqual(len(sample["faces"]), 1, sample)
+                self.assert_face_at(sample["faces"][0], centre)
+
+    def test_no_face_in_pictures_without_faces(self):
+        for name, size in (("chelsea.jpg", (451, 300)), ("coffee.jpg", (600, 400))):
+            with self.subTest(name):
+                result, _ = self.succeed(photo(name), "--every", "2")
+                self.assertEqual((result["width"], result["height"]), size)
+                self.assertEqual(result["samples"], [{"faces": [], "t": 0}])
+                self.assertEqual(result["every"], 2)
+
+    def test_every_picture_type_decodes(self):
+        d = temp_dir(self)
+        source = photo("astronaut.jpg")
+        made = {
+            "PHOTO.JPG": lambda p: shutil.copy(source, p),
+            "a.png": lambda p: ffmpeg("-i", source, p),
+            "a.bmp": lambda p: ffmpeg("-i", source, p),
+            "a.tiff": lambda p: ffmpeg("-i", source, p),
+            "a.gif": lambda p: ffmpeg("-i", source, p),
+            "a.webp": lambda p: tool("cwebp", "-quiet", source, "-o", p),
+            "a.heic": lambda p: tool("heif-enc", "-q", "90", source, "-o", p),
+        }
+        for name, make in made.items():
+            with self.subTest(name):
+                path = os.path.join(d, name)
+                make(path)
+                result, _ = self.succeed(path)
+                self.assertEqual((result["width"], result["height"]), (512, 512))
+                faces = result["samples"][0]["faces"]
+                self.assertEqual(len(faces), 1, faces)
+                self.assert_face_at(faces[0], KNOWN_FACES["astronaut.jpg"])
+
+    def test_exif_orientation_gives_upright_size_and_boxes(self):
+        # Stored turned a quarter counter-clockwise; code 6 shows it upright.
+        d = temp_dir(self)
+        for extension in ("jpg", "png", "tif", "webp"):
+            with self.subTest(extension):
+                path = os.path.join(d, "turned." + extension)
+                stored = os.path.join(d, "stored.png")
+                ffmpeg("-i", photo("grace_hopper.jpg"), "-vf", "transpose=2", stored)
+                if extension == "webp":
+                    tool("cwebp", "-quiet", stored, "-o", path)
+                else:
+                    ffmpeg("-i", stored, path)
+                tool("exiv2", "-M", "set Exif.Image.Orientation Short 6", path)
+                result, _ = self.succeed(path)
+                self.assertEqual((result["width"], result["height"]), (512, 600))
+                faces = result["samples"][0]["faces"]
+                self.assertEqual(len(faces), 1, faces)
+                self.assert_face_at(faces[0], KNOWN_FACES["grace_hopper.jpg"])
+
+    def test_unusable_orientation_code_is_a_detector_failure(self):
+        d = temp_dir(self)
+        path = os.path.join(d, "odd.jpg")
+        shutil.copy(photo("chelsea.jpg"), path)
+        tool("exiv2", "-M", "set Exif.Image.Orientation Short 9", path)
+        self.fail_with("Quorvane could not look for faces in that picture. "
+                       "The picture's orientation code 9 is not one of 1 to 8.", path)
+
+    def test_two_faces(self):
+        d = temp_dir(self)
+        path = os.path.join(d, "two.png")
+        ffmpeg("-i", photo("astronaut.jpg"), "-i", photo("grace_hopper.jpg"), "-filter_complex",
+               "[0]scale=600:600[a];[a][1]hstack", path)
+        result, _ = self.succeed(path)
+        self.assertEqual((result["width"], result["height"]), (1112, 600))
+        faces = sorted(result["samples"][0]["faces"], key=lambda f: f["x"])
+        self.assertEqual(len(faces), 2, faces)
+        self.assertLess(faces[0]["x"] + faces[0]["w"], 600 / 1112)
+        self.assertGreater(faces[1]["x"], 600 / 1112)
+
+    def test_file_that_is_not_a_picture(self):
+        d = temp_dir(self)
+        for name, content in (("broken.jpg", b"not a picture at all\n"), ("empty.png", b""),
+                              ("broken.heic", b"\x00" * 64), ("broken.gif", b"GIF89a")):
+            with self.subTest(name):
+                path = os.path.join(d, name)
+                with open(path, "wb") as f:
+                    f.write(content)
+                self.fail_with("Quorvane could not open that picture.", path)
+
+    def test_options_are_checked_for_pictures_too(self):
+        self.fail_with("The number of frames to look at must be at least 1.",
+                       photo("chelsea.jpg"), "--max", "0")
+        result, text = self.succeed(photo("chelsea.jpg"), "--every", "0.25", "--max", "1")
+        self.assertEqual(result["every"], 0.25)
+        self.assertIn('"every":0.25,', text)
+
+
+class CommandLine(FacesAssertions, unittest.TestCase):
+    USAGE = "usage: faces <video or image> [--every <seconds>] [--max <frames>]"
+
+    def test_usage(self):
+        self.fail_with(self.USAGE)
+        self.fail_with(self.USAGE, "--every", "1", photo("chelsea.jpg"))
+
+    def test_bad_interval_and_frame_limit(self):
+        path = photo("chelsea.jpg")
+        for every in ("0", "-1", "inf", "nan", "-0"):
+            with self.subTest(every=every):
+                self.fail_with("The time between looks must be more than 0 seconds.",
+                               path, "--every", every, "--max", "0")
+        for limit in ("0", "-5"):
+            with self.subTest(limit=limit):
+                self.fail_with("The number of frames to look at must be at least 1.", path, "--max", limit)
+        for args in (("--every", "abc"), ("--max", "abc"), ("--max",), ("--every",)):
+            with self.subTest(args=args):
+                result, _ = self.succeed(path, *args)
+                self.assertEqual(result["every"], 0.5)
+
+    def test_missing_file_names_the_path_as_typed(self):
+        for path in ("no/such/clip.mov", "/tmp/quorvane-missing-clip.mov", "missing.jpg"):
+            with self.subTest(path):
+                self.fail_with(f"There is no file at {path}.", path)
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,128 @@
+"""The faces job on videos, through the real program."""
+import os
+import unittest
+
+from faces_support import KNOWN_FACES, FacesAssertions, ffmpeg, photo
+from quorvane_test import temp_dir
+
+PAD = "scale=512:512,setsar=1,pad=1280:720:384:104,format=yuv420p"
+# Where the astronaut's face lands inside the padded 1280×720 picture.
+PADDED_FACE = ((384 + KNOWN_FACES["astronaut.jpg"][0] * 512) / 1280,
+               (104 + KNOWN_FACES["astronaut.jpg"][1] * 512) / 720)
+
+
+def still_video(path, picture, seconds, vf=PAD, audio=True, extra=()):
+    args = ["-loop", "1", "-i", picture]
+    if audio:
+        args += ["-f", "lavfi", "-i", f"sine=d={seconds}"]
+    args += ["-t", str(seconds), "-vf", vf, "-r", "30", "-c:v", "libx264", "-preset", "ultrafast", *extra]
+    if audio:
+        args += ["-c:a", "aac", "-shortest"]
+    ffmpeg(*args, path)
+
+
+class FacesInVideos(FacesAssertions, unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.dir = temp_dir(cls._cleanups_holder())
+        cls.ten = os.path.join(cls.dir, "ten.mp4")
+        still_video(cls.ten, photo("astronaut.jpg"), 10)
+
+    @classmethod
+    def _cleanups_holder(cls):
+        holder = unittest.TestCase()
+        cls._holder = holder
+        return holder
+
+    @classmethod
+    def tearDownClass(cls):
+        cls._holder.doCleanups()
+
+    def test_ten_seconds_every_half_second(self):
+        result, _ = self.succeed(self.ten)
+        self.assertEqual(result["duration"], 10)
+        self.assertEqual((result["width"], result["height"]), (1280, 720))
+        self.assertEqual(result["every"], 0.5)
+        self.assertEqual([s["t"] for s in result["samples"]], [i / 2 for i in range(20)])
+        for sample in result["samples"]:
+            self.assertEqual(len(sample["faces"]), 1, sample)
+            self.assert_face_at(sample["faces"][0], PADDED_FACE, tolerance=0.03)
+
+        result, _ = self.succeed(self.ten, "--max", "3")
+        self.assertEqual([s["t"] for s in result["samples"]], [0, 0.5, 1])
+
+    def test_tenth_of_a_second_steps_are_written_exactly(self):
+        path = os.path.join(self.dir, "one.mp4")
+        still_video(path, photo("chelsea.jpg"), 1, vf="scale=320:240,format=yuv420p", audio=False)
+        result, text = self.succeed(path, "--every", "0.1")
+        self.assertEqual(len(result["samples"]), 10)
+        self.assertIn('"t":0.3}', text)
+        self.assertIn('"t":0.7}', text)
+        self.assertNotIn("0000000", text)
+        self.assertIn('"every":0.1,', text)
+
+    def test_short_video_gives_one_sample(self):
+        path = os.path.join(self.dir, "short.mp4")
+        still_video(path, photo("chelsea.jpg"), 0.3, vf="scale=320:240,format=yuv420p", audio=False)
+        result, _ = self.succeed(path)
+        self.assertEqual([s["t"] for s in result["samples"]], [0])
+        self.assertAlmostEqual(result["duration"], 0.3, delta=0.05)
+
+    def test_pictures_are_taken_at_exact_times(self):
+        # One second each: face, cat, face, cat, face, cat; key frames only
+        # every 1.5 s, with B-frames, so the nearest key frame is often wrong.
+        path = os.path.join(self.dir, "alternating.mp4")
+        args = []
+        for i in range(6):
+            args += ["-loop", "1", "-t", "1", "-i", photo("astronaut.jpg" if i % 2 == 0 else "chelsea.jpg")]
+        chains = ";".join(f"[{i}]{PAD},fps=30[v{i}]" for i in range(6))
+        ffmpeg(*args, "-filter_complex", chains + ";" + "".join(f"[v{i}]" for i in range(6)) +
+               "concat=n=6:v=1:a=0", "-c:v", "libx264", "-preset", "ultrafast", "-g", "45", "-bf", "2", path)
+        for every in ("0.5", "1.25", "0.75"):
+            with self.subTest(every=every):
+                result, _ = self.succeed(path, "--every", every)
+                times = [s["t"] for s in result["samples"]]
+                step = float(every)
+                self.assertEqual(times, [round(i * step, 3) for i in range(len(times))])
+                self.assertGreater(len(times), int(5.9 / step))
+                for sample in result["samples"]:
+                    expected = 1 if int(sample["t"]) % 2 == 0 else 0
+                    self.assertEqual(len(sample["faces"]), expected, sample)
+
+    def test_turned_video_reports_upright_size_and_boxes(self):
+        # Stored turned a quarter counter-clockwise; the display matrix turns it back.
+        stored = os.path.join(self.dir, "stored.mp4")
+        path = os.path.join(self.dir, "turned.mp4")
+        still_video(stored, photo("grace_hopper.jpg"), 2, vf="transpose=2,format=yuv420p", audio=False)
+        ffmpeg("-i", stored, "-c", "copy", "-metadata:s:v:0", "rotate=270", path)
+        result, _ = self.succeed(path, "--every", "1")
+        self.assertEqual((result["width"], result["height"]), (512, 600))
+        self.assertEqual(len(result["samples"]), 2)
+        for sample in result["samples"]:
+            self.assertEqual(len(sample["faces"]), 1, sample)
+            self.assert_face_at(sample["faces"][0], KNOWN_FACES["grace_hopper.jpg"])
+
+    def test_large_frames_are_scaled_but_fractions_hold(self):
+        path = os.path.join(self.dir, "large.mp4")
+        still_video(path, photo("astronaut.jpg"), 1,
+                    vf="scale=1024:1024,pad=2560:1440:768:208,format=yuv420p", audio=False)
+        result, _ = self.succeed(path, "--every", "1")
+        self.assertEqual((result["width"], result["height"]), (2560, 1440))
+        faces = result["samples"][0]["faces"]
+        self.assertEqual(len(faces), 1, faces)
+        self.assert_face_at(faces[0], PADDED_FACE, tolerance=0.03)
+
+    def test_sound_only_file(self):
+        path = os.path.join(self.dir, "sound.m4a")
+        ffmpeg("-f", "lavfi", "-i", "sine=d=2", path)
+        self.fail_with("That file has no picture to look at.", path)
+
+    def test_file_that_is_not_a_video(self):
+        path = os.path.join(self.dir, "notes.mov")
+        with open(path, "w") as f:
+            f.write("just some words\n")
+        self.fail_with("Quorvane could not open that video. Invalid data found when processing input", path)
+
+
+if __name__ == "__main__":
+    unittest.main()
