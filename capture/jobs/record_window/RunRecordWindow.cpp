@@ -3,6 +3,8 @@
 
 namespace quorvane::jobs {
 
-void runRecordWindow(const Args&) { shell::failWith("Quorvane cannot record a window yet: this job is not built."); }
+void runRecordWindow(const Args&) {
+    shell::failWith("Quorvane cannot record a window yet: this job is not built.");
+}
 
 } // namespace quorvane::jobs
