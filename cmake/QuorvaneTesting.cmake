@@ -3,15 +3,19 @@ find_package(GTest REQUIRED)
 include(GoogleTest)
 find_program(PYTHON3 python3 REQUIRED)
 
-# quorvane_add_gtest(<name> SOURCES <files…> LIBS <libs…>): one GoogleTest
-# executable, each of its tests registered with CTest.
+# quorvane_add_gtest(<name> SOURCES <files…> LIBS <libs…> [LABELS <labels…>]):
+# one GoogleTest executable, each of its tests registered with CTest. Tests of
+# threaded code carry the label "threads" (run again under ThreadSanitizer).
 function(quorvane_add_gtest name)
-  cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(T "" "" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main GTest::gmock)
   target_compile_definitions(${name} PRIVATE
     QUORVANE_SOURCE_DIR="${PROJECT_SOURCE_DIR}" QUORVANE_BINARY_DIR="${PROJECT_BINARY_DIR}")
-  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
+  if(NOT T_LABELS)
+    set(T_LABELS unit)
+  endif()
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300 LABELS "${T_LABELS}")
 endfunction()
 
 # quorvane_add_pytest(<name> <file.py> [TIMEOUT s]): a Python unittest file
@@ -26,3 +30,4 @@ function(quorvane_add_pytest name file)
   set_tests_properties(${name} PROPERTIES TIMEOUT ${T_TIMEOUT}
     ENVIRONMENT "QUORVANE_CAPTURE=$<TARGET_FILE:quorvane-capture>;QUORVANE_BRIDGE=$<TARGET_FILE:quorvane>;QUORVANE_SOURCE_DIR=${PROJECT_SOURCE_DIR};QUORVANE_BINARY_DIR=${PROJECT_BINARY_DIR};PYTHONPATH=${PROJECT_SOURCE_DIR}/tests/support;PYTHONDONTWRITEBYTECODE=1")
 endfunction()
+

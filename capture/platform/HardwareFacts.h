@@ -8,11 +8,11 @@
 namespace quorvane::platform {
 
 struct HardwareFacts {
-    std::string chip;                // processor brand, as reported ("" when unknown)
+    std::string chip; // processor brand, as reported ("" when unknown)
     std::int64_t performanceCores = 0;
     std::int64_t efficiencyCores = 0;
-    std::uint64_t memoryBytes = 0;   // installed memory
-    int thermalState = 0;            // 0 nominal, 1 fair, 2 serious, 3 critical
+    std::uint64_t memoryBytes = 0; // installed memory
+    int thermalState = 0;          // 0 nominal, 1 fair, 2 serious, 3 critical
     bool lowPowerMode = false;
     std::optional<std::int64_t> gpuCores;
 };

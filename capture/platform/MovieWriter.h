@@ -17,13 +17,13 @@ class MovieError : public std::runtime_error {
 };
 
 struct VideoSettings {
-    int width = 0;  // even
-    int height = 0; // even
-    std::int64_t bitRate = 0;         // bits per second; 0 = constant quality
-    double keyFrameSeconds = 1.0;     // a key frame (and a fragment) at least this often
-    double expectedFps = 30.0;        // rate-control hint for variable frame rate input
-    std::string preset = "veryfast";  // x264 preset
-    bool zeroLatency = true;          // x264 tune=zerolatency (no frame delay)
+    int width = 0;                   // even
+    int height = 0;                  // even
+    std::int64_t bitRate = 0;        // bits per second; 0 = constant quality
+    double keyFrameSeconds = 1.0;    // a key frame (and a fragment) at least this often
+    double expectedFps = 30.0;       // rate-control hint for variable frame rate input
+    std::string preset = "veryfast"; // x264 preset
+    bool zeroLatency = true;         // x264 tune=zerolatency (no frame delay)
 };
 
 struct AudioSettings {

@@ -30,7 +30,7 @@ struct OwningApplication {
 // One on-screen window as the service lists it.
 struct Window {
     std::uint32_t windowID = 0;
-    Rect frame;                 // points, global coordinates, origin top-left, y down
+    Rect frame;                   // points, global coordinates, origin top-left, y down
     std::int64_t windowLayer = 0; // 0 = ordinary application window
     std::optional<std::string> title;
     std::optional<OwningApplication> owningApplication;

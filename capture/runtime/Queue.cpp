@@ -12,7 +12,9 @@ Queue::Queue(std::string label) : impl_(std::make_unique<Impl>()) {
 
 Queue::~Queue() = default;
 
-void Queue::async(std::function<void()> work) { asio::post(impl_->io, std::move(work)); }
+void Queue::async(std::function<void()> work) {
+    asio::post(impl_->io, std::move(work));
+}
 
 void Queue::sync(const std::function<void()>& work) {
     if (isCurrent()) {
@@ -31,9 +33,13 @@ void Queue::sync(const std::function<void()>& work) {
     done.get_future().get();
 }
 
-bool Queue::isCurrent() const { return impl_->servingThread.load() == std::this_thread::get_id(); }
+bool Queue::isCurrent() const {
+    return impl_->servingThread.load() == std::this_thread::get_id();
+}
 
-const std::string& Queue::label() const { return impl_->label; }
+const std::string& Queue::label() const {
+    return impl_->label;
+}
 
 namespace {
 class MainQueue final : public Queue {
@@ -83,6 +89,8 @@ SerialQueue::~SerialQueue() {
     thread_.join();
 }
 
-void startTask(std::function<void()> work) { std::thread(std::move(work)).detach(); }
+void startTask(std::function<void()> work) {
+    std::thread(std::move(work)).detach();
+}
 
 } // namespace quorvane::runtime

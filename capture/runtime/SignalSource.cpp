@@ -26,10 +26,13 @@ SignalSource::SignalSource(Queue& queue, std::initializer_list<int> signals,
     state_->handler = std::move(handler);
     // Registered here, on the caller's thread, so that no signal sent after
     // the constructor returns can end the process.
-    for (int s : signals) state_->set.add(s);
+    for (int s : signals)
+        state_->set.add(s);
     state_->arm();
 }
 
-SignalSource::~SignalSource() { state_->cancelled = true; }
+SignalSource::~SignalSource() {
+    state_->cancelled = true;
+}
 
 } // namespace quorvane::runtime

@@ -28,7 +28,9 @@ struct Timer::State : std::enable_shared_from_this<Timer::State> {
 
 Timer::Timer(Queue& queue) : queue_(queue) {}
 
-Timer::~Timer() { cancel(); }
+Timer::~Timer() {
+    cancel();
+}
 
 void Timer::once(std::chrono::nanoseconds after, std::function<void()> fire) {
     cancel();

@@ -23,10 +23,14 @@ std::int64_t memoryGB(std::uint64_t bytes) {
 
 std::string thermalStateName(int state) {
     switch (state) {
-    case 1: return "fair";
-    case 2: return "serious";
-    case 3: return "critical";
-    default: return "nominal";
+    case 1:
+        return "fair";
+    case 2:
+        return "serious";
+    case 3:
+        return "critical";
+    default:
+        return "nominal";
     }
 }
 
@@ -44,6 +48,8 @@ json::Object hardwareProfile(const platform::HardwareFacts& facts) {
     return profile;
 }
 
-json::Object hardwareProfile() { return hardwareProfile(platform::readHardwareFacts()); }
+json::Object hardwareProfile() {
+    return hardwareProfile(platform::readHardwareFacts());
+}
 
 } // namespace quorvane::shell

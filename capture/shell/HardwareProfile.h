@@ -1,6 +1,6 @@
 #pragma once
-#include "json/Value.h"
 #include "platform/HardwareFacts.h"
+#include "json/Value.h"
 
 #include <string>
 #include <string_view>

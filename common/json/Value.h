@@ -22,8 +22,8 @@ using Object = std::map<std::string, Value, std::less<>>;
 
 class Value {
   public:
-    using Storage =
-        std::variant<std::nullptr_t, bool, std::int64_t, double, Decimal, std::string, Array, Object>;
+    using Storage = std::variant<std::nullptr_t, bool, std::int64_t, double, Decimal, std::string,
+                                 Array, Object>;
 
     Value() : v_(nullptr) {}
     Value(std::nullptr_t) : v_(nullptr) {}

@@ -12,7 +12,8 @@ std::size_t sequenceLength(std::string_view s, std::size_t i) {
     if (c < 0x80) return 1;
     std::size_t n;
     unsigned char lo = 0x80, hi = 0xBF;
-    if (c >= 0xC2 && c <= 0xDF) n = 2;
+    if (c >= 0xC2 && c <= 0xDF)
+        n = 2;
     else if (c >= 0xE0 && c <= 0xEF) {
         n = 3;
         if (c == 0xE0) lo = 0xA0;

@@ -1,6 +1,6 @@
-#include "json/Writer.h"
-#include "platform/HardwareFacts.h"
 #include "shell/HardwareProfile.h"
+#include "platform/HardwareFacts.h"
+#include "json/Writer.h"
 
 #include <filesystem>
 #include <fstream>
@@ -11,12 +11,19 @@ namespace fs = std::filesystem;
 
 TEST(HardwareProfile, TierFromBrand) {
     const std::pair<const char*, const char*> cases[] = {
-        {"Apple M2 Ultra", "ultra"}, {"Apple M3 Max", "max"},    {"Apple M1 Pro", "pro"},
-        {"Apple M4", "base"},        {"apple m1 max ultra", "ultra"}, {"Apple M3 Pro Max", "max"},
+        {"Apple M2 Ultra", "ultra"},
+        {"Apple M3 Max", "max"},
+        {"Apple M1 Pro", "pro"},
+        {"Apple M4", "base"},
+        {"apple m1 max ultra", "ultra"},
+        {"Apple M3 Pro Max", "max"},
         {"Intel(R) Xeon(R) Processor", "pro"}, // "pro" inside another word counts
-        {"AMD EPYC", "unknown"},     {"", "unknown"},            {"Apple A17", "unknown"},
+        {"AMD EPYC", "unknown"},
+        {"", "unknown"},
+        {"Apple A17", "unknown"},
     };
-    for (const auto& [brand, tier] : cases) EXPECT_EQ(shell::chipTier(brand), tier) << brand;
+    for (const auto& [brand, tier] : cases)
+        EXPECT_EQ(shell::chipTier(brand), tier) << brand;
 }
 
 TEST(HardwareProfile, MemoryRoundsToNearestGiB) {
@@ -51,9 +58,10 @@ class FakeSystem : public ::testing::Test {
   protected:
     fs::path root;
     void SetUp() override {
-        root = fs::temp_directory_path() /
-               ("quorvane-sysfs-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        root =
+            fs::temp_directory_path() /
+            ("quorvane-sysfs-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+             ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(root);
     }
     void TearDown() override { fs::remove_all(root); }
@@ -74,12 +82,15 @@ TEST_F(FakeSystem, HybridIntelWithThermalTripAndLowPower) {
     write("proc/cpuinfo", "processor\t: 0\nmodel name\t: 12th Gen Intel(R) Core(TM) i7-1260P\n\n");
     write("sys/devices/system/cpu/present", "0-7\n");
     // Four performance CPUs on two cores (hyper-threads), four efficiency cores.
-    for (int i = 0; i < 4; ++i) cpu(i, i / 2);
-    for (int i = 4; i < 8; ++i) cpu(i, i + 4);
+    for (int i = 0; i < 4; ++i)
+        cpu(i, i / 2);
+    for (int i = 4; i < 8; ++i)
+        cpu(i, i + 4);
     write("sys/devices/cpu_core/cpus", "0-3\n");
     write("sys/devices/cpu_atom/cpus", "4-7\n");
     write("sys/devices/system/memory/block_size_bytes", "8000000\n");
-    for (int i = 0; i < 128; ++i) write("sys/devices/system/memory/memory" + std::to_string(i) + "/online", "1\n");
+    for (int i = 0; i < 128; ++i)
+        write("sys/devices/system/memory/memory" + std::to_string(i) + "/online", "1\n");
     write("sys/devices/system/memory/memory200/online", "0\n");
     write("sys/class/thermal/thermal_zone0/temp", "96000\n");
     write("sys/class/thermal/thermal_zone0/trip_point_0_type", "passive\n");
@@ -101,8 +112,10 @@ TEST_F(FakeSystem, ArmBigLittleFromCapacityAndDeviceTreeModel) {
     write("proc/cpuinfo", "processor\t: 0\nBogoMIPS\t: 108.00\n");
     write("proc/device-tree/model", std::string("Raspberry Pi 5 Model B Rev 1.0\0", 31));
     write("sys/devices/system/cpu/present", "0-5\n");
-    for (int i = 0; i < 4; ++i) cpu(i, i, 446);
-    for (int i = 4; i < 6; ++i) cpu(i, i, 1024);
+    for (int i = 0; i < 4; ++i)
+        cpu(i, i, 446);
+    for (int i = 4; i < 6; ++i)
+        cpu(i, i, 1024);
     write("proc/meminfo", "MemTotal:        8110000 kB\nMemFree: 1 kB\n");
     write("sys/class/thermal/thermal_zone0/temp", "110000\n");
     write("sys/class/thermal/thermal_zone0/trip_point_0_type", "hot\n");
@@ -119,7 +132,8 @@ TEST_F(FakeSystem, ArmBigLittleFromCapacityAndDeviceTreeModel) {
 TEST_F(FakeSystem, SingleLevelAndNothingElse) {
     write("proc/cpuinfo", "model name\t: AMD EPYC\n");
     write("sys/devices/system/cpu/present", "0-3\n");
-    for (int i = 0; i < 4; ++i) cpu(i, i % 2); // two cores, two threads each
+    for (int i = 0; i < 4; ++i)
+        cpu(i, i % 2); // two cores, two threads each
     const auto f = platform::readHardwareFacts(root);
     EXPECT_EQ(f.chip, "AMD EPYC");
     EXPECT_EQ(f.performanceCores, 2);

@@ -1,5 +1,5 @@
-#include "json/Writer.h"
 #include "text/Numbers.h"
+#include "json/Writer.h"
 
 #include <cmath>
 #include <gtest/gtest.h>
@@ -16,9 +16,8 @@ TEST(JsonWriter, SortsKeysAtEveryLevelWithoutSpaces) {
 
 TEST(JsonWriter, EscapesSlashQuotesAndControlsButNotNonAscii) {
     const std::string s = "a/b \"q\" \\ \n\t\r\b\f \x01\x1f Zo\xC3\xAB \xE2\x82\xAC";
-    EXPECT_EQ(json::serialize(s),
-              R"("a\/b \"q\" \\ \n\t\r\b\f \u0001\u001f Zo)"
-              "\xC3\xAB \xE2\x82\xAC\"");
+    EXPECT_EQ(json::serialize(s), R"("a\/b \"q\" \\ \n\t\r\b\f \u0001\u001f Zo)"
+                                  "\xC3\xAB \xE2\x82\xAC\"");
 }
 
 TEST(JsonWriter, RefusesWhatCannotBeWritten) {
@@ -54,7 +53,8 @@ TEST(JsonWriter, NumbersReadBackExactly) {
         {Decimal{0.999}, "0.999"},
         {Decimal{1e-7}, "0.0000001"},
     };
-    for (const auto& c : cases) EXPECT_EQ(json::serialize(c.value), c.text);
+    for (const auto& c : cases)
+        EXPECT_EQ(json::serialize(c.value), c.text);
 }
 
 TEST(Numbers, RoundHalfAwayFromZero) {
@@ -63,9 +63,9 @@ TEST(Numbers, RoundHalfAwayFromZero) {
         int places;
         const char* text;
     } cases[] = {
-        {0.12345, 4, "0.1235"}, {0.99995, 4, "1"},   {1.2345, 3, "1.235"},   {2.0, 3, "2"},
-        {0.123449, 4, "0.1234"}, {-0.5, 0, "-1"},    {-0.00001, 4, "0"},     {0.5, 4, "0.5"},
-        {1279.996, 2, "1280"},  {-1440.004, 2, "-1440"},
+        {0.12345, 4, "0.1235"},  {0.99995, 4, "1"},       {1.2345, 3, "1.235"}, {2.0, 3, "2"},
+        {0.123449, 4, "0.1234"}, {-0.5, 0, "-1"},         {-0.00001, 4, "0"},   {0.5, 4, "0.5"},
+        {1279.996, 2, "1280"},   {-1440.004, 2, "-1440"},
     };
     for (const auto& c : cases)
         EXPECT_EQ(text::formatNumber(text::roundHalfAwayFromZero(c.value, c.places)), c.text)

@@ -4,6 +4,7 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
+#include <libavutil/audio_fifo.h>
 #include <libavutil/error.h>
 #include <libavutil/frame.h>
 #include <libswresample/swresample.h>
@@ -30,6 +31,9 @@ struct SwsFree {
 struct SwrFree {
     void operator()(SwrContext* s) const { swr_free(&s); }
 };
+struct AudioFifoFree {
+    void operator()(AVAudioFifo* f) const { av_audio_fifo_free(f); }
+};
 // An input opened with avformat_open_input.
 struct InputClose {
     void operator()(AVFormatContext* f) const { avformat_close_input(&f); }
@@ -47,6 +51,7 @@ using Frame = std::unique_ptr<AVFrame, FrameFree>;
 using Packet = std::unique_ptr<AVPacket, PacketFree>;
 using Sws = std::unique_ptr<SwsContext, SwsFree>;
 using Swr = std::unique_ptr<SwrContext, SwrFree>;
+using AudioFifo = std::unique_ptr<AVAudioFifo, AudioFifoFree>;
 using InputFormat = std::unique_ptr<AVFormatContext, InputClose>;
 using OutputFormat = std::unique_ptr<AVFormatContext, OutputFree>;
 

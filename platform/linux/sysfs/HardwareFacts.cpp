@@ -50,8 +50,10 @@ std::int64_t physicalCores(const fs::path& root, const std::vector<int>& cpus) {
         const auto topo = cpuDir(root, cpu) / "topology";
         const auto core = readInteger(topo / "core_id");
         const auto package = readInteger(topo / "physical_package_id");
-        if (core) cores.insert({package.value_or(0), *core});
-        else cores.insert({-1, cpu});
+        if (core)
+            cores.insert({package.value_or(0), *core});
+        else
+            cores.insert({-1, cpu});
     }
     return static_cast<std::int64_t>(cores.size());
 }
@@ -71,7 +73,8 @@ void readCores(const fs::path& root, HardwareFacts& facts) {
     // big.LITTLE: the highest capacity is the performance level.
     std::map<std::int64_t, std::vector<int>> byCapacity;
     for (int cpu : cpus)
-        if (auto cap = readInteger(cpuDir(root, cpu) / "cpu_capacity")) byCapacity[*cap].push_back(cpu);
+        if (auto cap = readInteger(cpuDir(root, cpu) / "cpu_capacity"))
+            byCapacity[*cap].push_back(cpu);
     if (byCapacity.size() > 1) {
         std::vector<int> efficiency;
         for (auto it = byCapacity.begin(); std::next(it) != byCapacity.end(); ++it)
@@ -127,9 +130,12 @@ int readThermalState(const fs::path& root) {
             const auto limit = readInteger(zone.path() / (prefix + "_temp"));
             if (!limit || *limit <= 0 || *temp < *limit) continue;
             int state = 0;
-            if (*type == "passive") state = 1;
-            else if (*type == "hot") state = 2;
-            else if (*type == "critical") state = 3;
+            if (*type == "passive")
+                state = 1;
+            else if (*type == "hot")
+                state = 2;
+            else if (*type == "critical")
+                state = 3;
             worst = std::max(worst, state);
         }
     }

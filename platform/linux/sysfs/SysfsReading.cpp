@@ -40,7 +40,8 @@ std::vector<int> parseCpuList(const std::string& list) {
         if (end == range.c_str()) continue;
         long last = first;
         if (dash != std::string::npos) last = std::strtol(range.c_str() + dash + 1, nullptr, 10);
-        for (long c = first; c <= last && c - first < 65536; ++c) cpus.push_back(static_cast<int>(c));
+        for (long c = first; c <= last && c - first < 65536; ++c)
+            cpus.push_back(static_cast<int>(c));
     }
     return cpus;
 }

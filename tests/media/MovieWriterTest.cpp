@@ -1,0 +1,140 @@
+#include "platform/MovieWriter.h"
+#include "Probe.h"
+
+#include <cmath>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <vector>
+
+using namespace quorvane::platform;
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Picture {
+    int width, height;
+    std::vector<std::uint8_t> bgra;
+    Picture(int w, int h, std::uint8_t shade)
+        : width(w), height(h), bgra(std::size_t(w) * h * 4, shade) {}
+    VideoFrame frame() const {
+        VideoFrame f;
+        f.format = PixelFormat::BGRA;
+        f.width = width;
+        f.height = height;
+        f.data[0] = bgra.data();
+        f.stride[0] = width * 4;
+        return f;
+    }
+};
+
+class MovieWriterTest : public ::testing::Test {
+  protected:
+    fs::path dir;
+    void SetUp() override {
+        dir = fs::temp_directory_path() /
+              ("quorvane-movie-" + std::to_string(::getpid()) + "-" +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::create_directories(dir);
+    }
+    void TearDown() override { fs::remove_all(dir); }
+    MovieSettings settings(const std::string& name, int w, int h) {
+        MovieSettings s;
+        s.path = (dir / name).string();
+        s.video.width = w;
+        s.video.height = h;
+        s.video.preset = "ultrafast";
+        return s;
+    }
+};
+
+} // namespace
+
+TEST_F(MovieWriterTest, VariableRateMovieLastsUntilTheStop) {
+    auto s = settings("vfr.mov", 320, 240);
+    auto writer = openMovieWriter(s);
+    Picture a(320, 240, 0x20), b(160, 120, 0xC0); // the second is scaled to the movie's size
+    writer->writeVideo(a.frame(), 0.0);
+    writer->writeVideo(b.frame(), 0.1);
+    writer->writeVideo(a.frame(), 0.1); // not later than the previous one: dropped
+    writer->writeVideo(a.frame(), 0.5);
+    writer->finish(3.0); // the window stood still from 0.5 s until the stop
+    EXPECT_EQ(writer->framesWritten(), 3);
+
+    const auto p = quorvane::testing::probe(s.path, true);
+    ASSERT_TRUE(p.readable);
+    EXPECT_NE(p.format.at("format_name").find("mov"), std::string::npos);
+    EXPECT_NEAR(p.duration(), 3.0, 0.02);
+    const auto* v = p.stream("video");
+    ASSERT_TRUE(v);
+    EXPECT_EQ(v->at("codec_name"), "h264");
+    EXPECT_EQ(v->at("width"), "320");
+    EXPECT_EQ(v->at("height"), "240");
+    EXPECT_EQ(v->at("pix_fmt"), "yuv420p");
+    EXPECT_EQ(v->at("color_space"), "bt709");
+    EXPECT_EQ(v->at("nb_read_frames"), "3");
+}
+
+TEST_F(MovieWriterTest, SoundAndPictureTogether) {
+    auto s = settings("av.mov", 240, 240);
+    s.audio = AudioSettings{};
+    auto writer = openMovieWriter(s);
+    Picture pic(240, 240, 0x80);
+    std::vector<std::int16_t> tone(1600); // 1/30 s at 48 kHz
+    for (std::size_t i = 0; i < tone.size(); ++i)
+        tone[i] = static_cast<std::int16_t>(8000 * std::sin(i * 2 * M_PI * 440 / 48000));
+    for (int i = 0; i < 60; ++i) {
+        writer->writeVideo(pic.frame(), i / 30.0);
+        writer->writeAudio(tone.data(), 1600, i / 30.0);
+    }
+    writer->finish(2.0);
+    const auto p = quorvane::testing::probe(s.path);
+    ASSERT_TRUE(p.readable);
+    const auto* a = p.stream("audio");
+    ASSERT_TRUE(a);
+    EXPECT_EQ(a->at("codec_name"), "aac");
+    EXPECT_EQ(a->at("sample_rate"), "48000");
+    EXPECT_EQ(a->at("channels"), "1");
+    EXPECT_NEAR(p.duration(), 2.0, 0.05);
+}
+
+TEST_F(MovieWriterTest, AbandonedMovieStaysPlayable) {
+    auto s = settings("killed.mov", 320, 240);
+    {
+        auto writer = openMovieWriter(s);
+        Picture pic(320, 240, 0);
+        for (int i = 0; i < 90; ++i) {
+            pic.bgra[std::size_t(i) * 4] = 0xFF; // some change per frame
+            writer->writeVideo(pic.frame(), i / 30.0);
+        }
+        // No finish(): as if the process had been killed.
+    }
+    const auto p = quorvane::testing::probe(s.path);
+    ASSERT_TRUE(p.readable);
+    EXPECT_GE(p.duration(), 1.9);
+}
+
+TEST_F(MovieWriterTest, RefusesWhatItCannotWrite) {
+    auto s = settings("x.mov", 320, 240);
+    s.path = (dir / "missing" / "x.mov").string();
+    try {
+        openMovieWriter(s);
+        FAIL() << "opened a movie in a missing folder";
+    } catch (const MovieError& e) {
+        EXPECT_STREQ(e.what(), "No such file or directory");
+    }
+    EXPECT_THROW(openMovieWriter(settings("odd.mov", 321, 240)), MovieError);
+
+    // A full disk is reported, whether at the header or at a later packet.
+    s.path = "/dev/full";
+    try {
+        auto writer = openMovieWriter(s);
+        Picture pic(320, 240, 0);
+        for (int i = 0; i < 60; ++i)
+            writer->writeVideo(pic.frame(), i / 30.0);
+        writer->finish(2.0);
+        FAIL() << "wrote a movie to a full disk";
+    } catch (const MovieError& e) {
+        EXPECT_STREQ(e.what(), "No space left on device");
+    }
+    EXPECT_THROW(openMovieWriter(settings("zero.mov", 0, 0)), MovieError);
+}
