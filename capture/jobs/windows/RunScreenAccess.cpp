@@ -1,8 +1,13 @@
 #include "jobs/Jobs.h"
+#include "jobs/windows/WindowsResults.h"
 #include "shell/Output.h"
 
 namespace quorvane::jobs {
 
-void runScreenAccess(const Args&) { shell::failWith("Quorvane cannot check screen access yet: this job is not built."); }
+void runScreenAccess(const Args& rest) {
+    const auto service = platform::makeScreenCaptureService();
+    const JobResult result = screenAccessResult(*service, rest);
+    shell::finish(result.object, result.status);
+}
 
 } // namespace quorvane::jobs

@@ -1,8 +1,19 @@
 #include "jobs/Jobs.h"
+#include "jobs/windows/WindowsResults.h"
+#include "runtime/Queue.h"
 #include "shell/Output.h"
 
 namespace quorvane::jobs {
 
-void runWindows() { shell::failWith("Quorvane cannot list windows yet: this job is not built."); }
+void runWindows() {
+    // The listing waits on the display server, so it runs as a task while
+    // the main thread serves its run loop; the task ends the process.
+    runtime::startTask([] {
+        const auto service = platform::makeScreenCaptureService();
+        const JobResult result = windowsResult(*service);
+        shell::finish(result.object, result.status);
+    });
+    runtime::runMainLoop();
+}
 
 } // namespace quorvane::jobs

@@ -1,0 +1,43 @@
+// The screen capture service on an X11 display.
+#include "ScreenAccess.h"
+#include "WindowList.h"
+#include "XcbConnection.h"
+#include "platform/ScreenCapture.h"
+
+#include <cstdlib>
+#include <string>
+
+namespace quorvane::platform {
+namespace {
+
+std::string cannotOpenDisplay() {
+    const char* name = std::getenv("DISPLAY");
+    if (name == nullptr || *name == '\0') {
+        return "Quorvane cannot list windows: no X display is set (DISPLAY is empty).";
+    }
+    return std::string("Quorvane cannot open the X display ") + name + ".";
+}
+
+class X11ScreenCaptureService final : public ScreenCaptureService {
+  public:
+    std::vector<Window> shareableWindows() override {
+        const auto connection = x11::XcbConnection::open();
+        if (!connection) throw ScreenCaptureError(cannotOpenDisplay());
+        auto windows = x11::listWindows(*connection);
+        if (!connection->healthy()) {
+            throw ScreenCaptureError("Quorvane lost the connection to the X display.");
+        }
+        return windows;
+    }
+
+    bool preflightAccess() override { return x11::screenAccessGranted(); }
+    bool requestAccess() override { return x11::screenAccessGranted(); }
+};
+
+} // namespace
+
+std::unique_ptr<ScreenCaptureService> makeScreenCaptureService() {
+    return std::make_unique<X11ScreenCaptureService>();
+}
+
+} // namespace quorvane::platform
