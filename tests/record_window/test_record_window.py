@@ -152,6 +152,22 @@ class RecordWindow(unittest.TestCase):
         self.assertEqual(len(lines), 1, lines)
         self.assertTrue(lines[0]["error"].startswith("The recording could not start. "), lines)
 
+    def test_full_disk_mid_recording_is_a_recording_failure(self):
+        small = os.path.join(self.dir, "small")
+        os.mkdir(small)
+        mounted = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=300k", "tmpfs", small],
+                                 capture_output=True)
+        if mounted.returncode != 0:
+            self.skipTest("a small file system cannot be mounted here")
+        self.addCleanup(subprocess.run, ["umount", small])
+        r = self.recorder("--out", os.path.join(small, "a.mov"), "--app", "Term", "--max", "30")
+        self.started(r)
+        status, lines = r.rest()
+        self.assertEqual(status, 1)
+        self.assertEqual(lines, [{"error": "The recording failed. No space left on device",
+                                  "ok": False}])
+        self.assertFalse(os.path.exists(os.path.join(small, "a.clicks.json")))
+
     def test_app_text_matches_without_case_and_window_id_wins(self):
         r = self.recorder("--out", self.movie, "--app", "xTERM")
         event = self.started(r)
