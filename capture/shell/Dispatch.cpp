@@ -1,7 +1,7 @@
 #include "shell/Dispatch.h"
 
-#include "jobs/Jobs.h"
 #include "shell/HardwareProfile.h"
+#include "shell/JobModule.h"
 #include "shell/Output.h"
 
 namespace quorvane::shell {
@@ -12,13 +12,14 @@ void dispatch(const std::vector<std::string>& argv) {
         argv.size() >= 3 ? std::vector<std::string>(argv.begin() + 2, argv.end())
                          : std::vector<std::string>{};
 
-    if (command == "transcribe") jobs::runTranscribe(rest);
-    if (command == "windows") jobs::runWindows();
-    if (command == "record-window") jobs::runRecordWindow(rest);
-    if (command == "screen-access") jobs::runScreenAccess(rest);
-    if (command == "faces") jobs::runFaces(rest);
-    if (command == "cameras") jobs::runCameras();
-    if (command == "record-camera") jobs::runRecordCamera(rest);
+    // The dispatch table, in its order; each job is loaded from its module.
+    if (command == "transcribe") runJobModule("transcribe", command, rest);
+    if (command == "windows") runJobModule("windows", command, rest);
+    if (command == "record-window") runJobModule("record-window", command, rest);
+    if (command == "screen-access") runJobModule("windows", command, rest);
+    if (command == "faces") runJobModule("faces", command, rest);
+    if (command == "cameras") runJobModule("camera", command, rest);
+    if (command == "record-camera") runJobModule("camera", command, rest);
 
     json::Object result;
     if (command == "hardware")

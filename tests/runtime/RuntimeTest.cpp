@@ -28,10 +28,12 @@ TEST(SerialQueue, RunsWorkInOrderOnItsOwnThread) {
         bool inside = false;
         queue.sync([&] { inside = queue.isCurrent(); });
         EXPECT_TRUE(inside);
-        queue.async([&] { queue.sync([&] { order.push_back(100); }); }); // sync from itself runs inline
+        queue.async(
+            [&] { queue.sync([&] { order.push_back(100); }); }); // sync from itself runs inline
     } // the destructor finishes what was queued
     ASSERT_EQ(order.size(), 101u);
-    for (int i = 0; i <= 100; ++i) EXPECT_EQ(order[i], i);
+    for (int i = 0; i <= 100; ++i)
+        EXPECT_EQ(order[i], i);
     EXPECT_NE(worker, std::this_thread::get_id());
 }
 
@@ -80,7 +82,8 @@ TEST(Timer, RepeatKeepsAbsoluteDeadlines) {
     done.get_future().wait();
     ASSERT_EQ(ticks.size(), 20u);
     // Never early, also right after the late tick: deadlines are start + n * interval.
-    for (std::size_t i = 0; i < ticks.size(); ++i) EXPECT_GE(ticks[i] - start, 10ms * (i + 1));
+    for (std::size_t i = 0; i < ticks.size(); ++i)
+        EXPECT_GE(ticks[i] - start, 10ms * (i + 1));
 }
 
 TEST(SignalSource, TurnsSignalsIntoCallsOnTheQueue) {

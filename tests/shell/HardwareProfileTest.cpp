@@ -102,7 +102,7 @@ TEST_F(FakeSystem, HybridIntelWithThermalTripAndLowPower) {
     EXPECT_EQ(f.chip, "12th Gen Intel(R) Core(TM) i7-1260P");
     EXPECT_EQ(f.performanceCores, 2);
     EXPECT_EQ(f.efficiencyCores, 4);
-    EXPECT_EQ(f.memoryBytes, 128ull * 0x8000000);
+    EXPECT_EQ(f.memoryBytes, 129ull * 0x8000000); // an offline block is still installed
     EXPECT_EQ(f.thermalState, 1);
     EXPECT_TRUE(f.lowPowerMode);
     EXPECT_FALSE(f.gpuCores);

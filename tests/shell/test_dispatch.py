@@ -1,9 +1,11 @@
 """The command shell through the real binary."""
 import json
+import os
+import shutil
 import subprocess
 import unittest
 
-from quorvane_test import CAPTURE, run_capture
+from quorvane_test import CAPTURE, run_capture, temp_dir
 
 PROFILE_KEYS = ["chip", "efficiencyCores", "lowPowerMode", "memoryGB", "performanceCores",
                 "thermalState", "tier"]
@@ -40,6 +42,20 @@ class Dispatch(unittest.TestCase):
             self.assertEqual(r.object(), {"ok": False, "error": "unknown command " + word})
         self.assertEqual(run_capture("").stdout, '{"error":"unknown command ","ok":false}\n')
         self.assertEqual(run_capture("a/b").stdout, '{"error":"unknown command a\\/b","ok":false}\n')
+
+    def test_a_missing_job_module_is_an_error_object(self):
+        d = temp_dir(self)
+        lone = os.path.join(d, "quorvane-capture")
+        shutil.copy(CAPTURE, lone)
+        for word, module in [("windows", "windows"), ("record-camera", "camera")]:
+            r = subprocess.run([lone, word], capture_output=True, text=True, timeout=30)
+            self.assertEqual(r.returncode, 1)
+            obj = json.loads(r.stdout)
+            self.assertFalse(obj["ok"])
+            self.assertTrue(obj["error"].startswith(f"Quorvane could not load its {module} part. "))
+        # The answers that need no job still work without any module.
+        r = subprocess.run([lone, "version"], capture_output=True, text=True, timeout=30)
+        self.assertEqual(r.stdout, '{"command":"version","ok":true,"version":"0.0.2"}\n')
 
     def test_output_survives_a_closed_reader(self):
         p = subprocess.Popen([CAPTURE, "version"], stdout=subprocess.PIPE)

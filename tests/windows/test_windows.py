@@ -122,6 +122,39 @@ class WithoutWindowManager(Common, unittest.TestCase):
         self.wait_for_listing(lambda ws: all(w["id"] != window for w in ws))
 
 
+    def test_window_types_and_states_decide_the_layer(self):
+        x = self.x
+        x.spawn("xlogo", "-title", "typed", "-geometry", "400x300")
+        window = str(x.wait_for_window("typed", timeout=30))
+        self.addCleanup(x.run, "xdotool", "windowunmap", window)
+        prefix = "_NET_WM_WINDOW_TYPE_"
+        cases = [("_NET_WM_WINDOW_TYPE", prefix + name, name in ("NORMAL", "DIALOG"))
+                 for name in ["NORMAL", "DIALOG", "DOCK", "DESKTOP", "TOOLBAR", "MENU",
+                              "UTILITY", "SPLASH", "POPUP_MENU", "NOTIFICATION", "TOOLTIP"]]
+        cases += [("_NET_WM_WINDOW_TYPE", prefix + "NORMAL", True),
+                  ("_NET_WM_STATE", "_NET_WM_STATE_ABOVE", False),
+                  ("_NET_WM_STATE", "_NET_WM_STATE_MAXIMIZED_VERT", True),
+                  ("_NET_WM_STATE", "_NET_WM_STATE_HIDDEN", False)]
+        for prop, value, listed in cases:
+            x.run("xprop", "-id", window, "-f", prop, "32a", "-set", prop, value, check=True)
+            try:
+                self.wait_for_listing(lambda ws: (int(window) in [w["id"] for w in ws]) == listed)
+            except AssertionError:
+                self.fail(f"{value}: expected listed={listed}")
+            x.run("xprop", "-id", window, "-remove", prop, check=True)
+
+    def test_windows_that_come_and_go_while_listing_are_tolerated(self):
+        x = self.x
+        churn = subprocess.Popen(
+            ["sh", "-c", "while :; do xlogo -geometry 300x200 & p=$!; sleep 0.05; kill $p; done"],
+            env=x.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+            start_new_session=True)
+        self.addCleanup(lambda: (os.killpg(churn.pid, 15), churn.wait()))
+        for _ in range(30):
+            ids = [w["id"] for w in listing(x)]
+            self.assertIn(self.ids["limits"], ids)
+
+
 class WithOpenbox(Common, unittest.TestCase):
     @classmethod
     def setUpClass(cls):

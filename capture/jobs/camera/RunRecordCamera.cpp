@@ -1,8 +1,122 @@
 #include "jobs/Jobs.h"
+#include "jobs/camera/CameraOptions.h"
+#include "jobs/camera/CameraRecording.h"
+#include "platform/CameraDevices.h"
+#include "runtime/Queue.h"
+#include "runtime/SignalSource.h"
+#include "runtime/StdinLine.h"
+#include "runtime/Timer.h"
 #include "shell/Output.h"
+#include "shell/UserError.h"
+
+#include <chrono>
+#include <csignal>
+#include <exception>
+#include <memory>
+#include <vector>
 
 namespace quorvane::jobs {
+namespace {
 
-void runRecordCamera(const Args&) { shell::failWith("Quorvane cannot record a camera yet: this job is not built."); }
+platform::CaptureDevice chooseCamera(platform::CameraDevices& devices,
+                                     const CameraOptions& options) {
+    if (options.camera) {
+        auto camera = devices.cameraWithID(*options.camera);
+        if (!camera) throw UserError("That camera is not connected. Pick another one.");
+        return *camera;
+    }
+    if (auto camera = devices.defaultCamera()) return *camera;
+    auto cameras = devices.cameras();
+    if (cameras.empty()) throw UserError("No camera was found. Connect one and try again.");
+    return cameras.front();
+}
+
+void checkCameraPermission(platform::CameraDevices& devices) {
+    switch (devices.cameraAuthorization()) {
+    case platform::CaptureAuthorization::authorized:
+        return;
+    case platform::CaptureAuthorization::notDetermined:
+        throw UserError("Quorvane has not been allowed to use the camera yet. Start the recording "
+                        "from Quorvane "
+                        "so macOS can ask.");
+    case platform::CaptureAuthorization::refused:
+        break;
+    }
+    throw UserError("Quorvane is not allowed to use the camera. Allow it in System Settings, "
+                    "Privacy & Security, "
+                    "Camera.");
+}
+
+std::unique_ptr<CameraRecording> makeRecording(const CameraOptions& options,
+                                               platform::CameraDevices& devices) {
+    checkCameraPermission(devices);
+    auto camera = chooseCamera(devices, options);
+    // A refused or missing microphone only means a silent movie.
+    std::optional<platform::CaptureDevice> microphone;
+    if (options.mic &&
+        devices.microphoneAuthorization() == platform::CaptureAuthorization::authorized)
+        microphone = devices.defaultMicrophone();
+    devices.prohibitActivation();
+    try {
+        return std::make_unique<CameraRecording>(options.out, options.size, std::move(camera),
+                                                 std::move(microphone));
+    } catch (const std::exception& error) {
+        throw UserError(std::string("The camera recording could not start. ") + error.what());
+    }
+}
+
+std::optional<std::string> reasonFor(platform::CaptureNotice notice,
+                                     const std::string& description) {
+    switch (notice) {
+    case platform::CaptureNotice::runtimeError:
+        return "The camera stopped working. " + description;
+    case platform::CaptureNotice::deviceDisconnected:
+        return "The camera was disconnected.";
+    case platform::CaptureNotice::interrupted:
+        return "Another app took the camera.";
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+void runRecordCamera(const Args& rest) {
+    std::unique_ptr<CameraRecording> recording;
+    CameraOptions options;
+    try {
+        options = readCameraOptions(rest);
+        auto devices = platform::makeCameraDevices();
+        recording = makeRecording(options, *devices);
+    } catch (const UserError& error) {
+        shell::failWith(error.what());
+    }
+    CameraRecording& camera = *recording;
+
+    camera.observeSession(
+        [&camera](platform::CaptureNotice notice, const std::string& description) {
+            camera.stop(reasonFor(notice, description));
+        });
+
+    using Seconds = std::chrono::duration<double>;
+    runtime::Timer noPictureCheck(runtime::mainQueue());
+    noPictureCheck.once(std::chrono::seconds(10), [&camera] { camera.checkStarted(); });
+    runtime::Timer maximumLength(runtime::mainQueue());
+    maximumLength.once(
+        std::chrono::duration_cast<std::chrono::nanoseconds>(Seconds(options.maxSeconds)),
+        [&camera] { camera.stop(); });
+
+    camera.start();
+
+    runtime::readOneStdinLine([&camera](const std::optional<std::string>&) { camera.stop(); });
+
+    // Each of these signals asks for an orderly stop instead of ending the process.
+    std::vector<std::unique_ptr<runtime::SignalSource>> cameraSignalSources;
+    for (int signal : {SIGINT, SIGTERM, SIGHUP})
+        cameraSignalSources.push_back(std::make_unique<runtime::SignalSource>(
+            runtime::mainQueue(), std::initializer_list<int>{signal},
+            [&camera](int) { camera.stop(); }));
+
+    runtime::runMainLoop();
+}
 
 } // namespace quorvane::jobs

@@ -87,8 +87,8 @@ void readCores(const fs::path& root, HardwareFacts& facts) {
 }
 
 std::uint64_t readMemory(const fs::path& root) {
-    // Memory blocks add up to what is installed; MemTotal leaves out what the
-    // kernel reserved, so it is only the fallback.
+    // Every memory block present is installed memory, online or not;
+    // MemTotal leaves out what the kernel reserved, so it is only the fallback.
     const auto memory = root / "sys/devices/system/memory";
     const auto blockSize = readInteger(memory / "block_size_bytes", 16);
     std::error_code ec;
@@ -96,8 +96,7 @@ std::uint64_t readMemory(const fs::path& root) {
         std::uint64_t blocks = 0;
         for (const auto& entry : fs::directory_iterator(memory, ec)) {
             const auto name = entry.path().filename().string();
-            if (name.rfind("memory", 0) != 0 || name.size() == 6) continue;
-            if (readInteger(entry.path() / "online").value_or(1) == 1) ++blocks;
+            if (name.size() > 6 && name.rfind("memory", 0) == 0) ++blocks;
         }
         if (blocks > 0) return blocks * static_cast<std::uint64_t>(*blockSize);
     }

@@ -3,6 +3,7 @@
 #include "WindowList.h"
 #include "XcbConnection.h"
 #include "platform/ScreenCapture.h"
+#include "text/Utf8.h"
 
 #include <cstdlib>
 #include <string>
@@ -15,7 +16,7 @@ std::string cannotOpenDisplay() {
     if (name == nullptr || *name == '\0') {
         return "Quorvane cannot list windows: no X display is set (DISPLAY is empty).";
     }
-    return std::string("Quorvane cannot open the X display ") + name + ".";
+    return "Quorvane cannot open the X display " + text::toValidUtf8(name) + ".";
 }
 
 class X11ScreenCaptureService final : public ScreenCaptureService {

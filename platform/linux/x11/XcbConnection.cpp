@@ -27,7 +27,7 @@ void silenceXlibFatalErrors(Display* display) {
 
 std::vector<std::uint32_t> Property::items32() const {
     std::vector<std::uint32_t> items;
-    if (format != 32) return items;
+    if (format != 32 || bytes.size() < 4) return items;
     items.resize(bytes.size() / 4);
     std::memcpy(items.data(), bytes.data(), items.size() * 4);
     return items;

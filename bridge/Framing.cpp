@@ -1,0 +1,90 @@
+#include "Framing.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <unistd.h>
+
+namespace quorvane::bridge {
+namespace {
+
+// Capacity kept while idle; a buffer grown beyond `shrinkAbove` by a long line
+// is given back once that line has gone.
+constexpr std::size_t idleCapacity = LineBuffer::readSize + LineBuffer::linePadding;
+constexpr std::size_t shrinkAbove = 16u << 20;
+
+} // namespace
+
+LineBuffer::~LineBuffer() {
+    std::free(data_);
+}
+
+void LineBuffer::reserveTail(std::size_t count) {
+    if (begin_ == end_) {
+        begin_ = end_ = scanned_ = 0;
+        if (capacity_ > shrinkAbove) {
+            std::free(data_);
+            data_ = nullptr;
+            capacity_ = 0;
+        }
+    }
+    const std::size_t needed = count + linePadding;
+    if (capacity_ - end_ >= needed) return;
+    const std::size_t kept = end_ - begin_;
+    // Moving the unfinished line to the front is cheap when it is no longer
+    // than what was consumed before it; each byte moves at most once.
+    if (begin_ > 0 && kept <= begin_ && capacity_ - kept >= needed) {
+        std::memmove(data_, data_ + begin_, kept);
+        scanned_ -= begin_;
+        begin_ = 0;
+        end_ = kept;
+        return;
+    }
+    std::size_t capacity = capacity_ < idleCapacity ? idleCapacity : capacity_;
+    while (capacity - kept < needed)
+        capacity *= 2;
+    if (begin_ > 0) {
+        std::memmove(data_, data_ + begin_, kept);
+        scanned_ -= begin_;
+        begin_ = 0;
+        end_ = kept;
+    }
+    // realloc lets large buffers grow by remapping instead of copying.
+    void* grown = std::realloc(data_, capacity);
+    if (!grown) throw std::bad_alloc();
+    data_ = static_cast<char*>(grown);
+    capacity_ = capacity;
+}
+
+bool LineBuffer::readFrom(int fd) {
+    reserveTail(readSize);
+    ssize_t n = ::read(fd, data_ + end_, readSize);
+    if (n <= 0) return false;
+    end_ += static_cast<std::size_t>(n);
+    return true;
+}
+
+void LineBuffer::append(std::string_view bytes) {
+    reserveTail(bytes.size());
+    if (!bytes.empty()) std::memcpy(data_ + end_, bytes.data(), bytes.size());
+    end_ += bytes.size();
+}
+
+std::optional<Line> LineBuffer::next() {
+    while (scanned_ < end_) {
+        auto* feed = static_cast<char*>(std::memchr(data_ + scanned_, '\n', end_ - scanned_));
+        if (!feed) {
+            scanned_ = end_;
+            return std::nullopt;
+        }
+        const std::size_t start = begin_;
+        const std::size_t stop = static_cast<std::size_t>(feed - data_);
+        begin_ = scanned_ = stop + 1;
+        if (stop == start) continue;
+        return Line{std::string_view(data_ + start, stop - start),
+                    std::string_view(data_ + start, stop - start + 1), capacity_ - start};
+    }
+    return std::nullopt;
+}
+
+} // namespace quorvane::bridge

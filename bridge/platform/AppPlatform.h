@@ -1,0 +1,17 @@
+#pragma once
+// The two facts about the host application that differ per platform: where
+// its socket lives by default, and how it is started without being raised.
+#include "Settings.h"
+
+#include <string>
+
+namespace quorvane::bridge {
+
+// The user's home directory followed by the platform's fixed socket path.
+std::string defaultSocketPath(const Environment& environment);
+
+// Starts the host application and waits until the launcher has ended. Any
+// failure is ignored: the caller polls for the socket either way.
+void launchApp();
+
+} // namespace quorvane::bridge
