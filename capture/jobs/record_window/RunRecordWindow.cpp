@@ -18,6 +18,7 @@
 #include <csignal>
 #include <exception>
 #include <memory>
+#include <mutex>
 #include <thread>
 
 namespace quorvane::jobs {
@@ -43,6 +44,7 @@ void stopSequence(const std::shared_ptr<WindowRecording>& recording) {
             // Stopping is best effort; the event is printed either way.
         }
     }
+    recording->endingLock.lock();
     shell::finish(recording->stoppedEvent(), 0);
 }
 
@@ -87,7 +89,10 @@ void recordingTask(const std::shared_ptr<Job>& job, const record_window::Options
     auto started = describe(*window);
     started["width"] = size.width;
     started["height"] = size.height;
-    shell::printEvent("started", std::move(started));
+    {
+        std::lock_guard guard(job->recording->endingLock);
+        shell::printEvent("started", std::move(started));
+    }
     armDuration(job->recording, options.maxSeconds);
 }
 

@@ -97,12 +97,14 @@ void WindowRecording::streamDidOutputFrame(const platform::FrameInfo& frame) {
 void WindowRecording::streamDidStop(const std::string& description) {
     // A stop sequence under way prints its own event.
     if (stopping.load()) return;
+    endingLock.lock();
     auto event = stoppedEvent();
     event["reason"] = description;
     shell::finish(event, 0);
 }
 
 void WindowRecording::recordingOutputDidFail(const std::string& description) {
+    endingLock.lock();
     shell::failWith("The recording failed. " + description);
 }
 

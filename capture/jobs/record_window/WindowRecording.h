@@ -43,6 +43,11 @@ class WindowRecording final : public platform::StreamOutput,
     // Set by the stop sequence; only the first to set it goes on.
     std::atomic<bool> stopping{false};
 
+    // Taken by whoever prints a line that ends the process (stopped event,
+    // failure) and never released, and around the started event: so no
+    // started event can follow the end.
+    std::mutex endingLock;
+
     // The stopped event; finishes the click log, which writes its side file
     // the first time.
     json::Object stoppedEvent();
