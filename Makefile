@@ -29,3 +29,7 @@ tsan:
 
 clean:
 	rm -rf build build-asan build-tsan
+
+# The main job end to end on a private X display (see README).
+demo: build
+	@scripts/demo

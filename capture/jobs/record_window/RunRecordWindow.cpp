@@ -1,8 +1,128 @@
+// The record-window job: picks one window, records it until told to stop by a
+// line (or the end) of standard input, SIGINT or the longest duration, and
+// reports the started and stopped events.
 #include "jobs/Jobs.h"
+#include "jobs/record_window/RecordWindowOptions.h"
+#include "jobs/record_window/WindowChoice.h"
+#include "jobs/record_window/WindowRecording.h"
+#include "jobs/windows/RealWindows.h"
+#include "jobs/windows/ScreenPermission.h"
+#include "platform/ScreenCapture.h"
+#include "platform/WindowStream.h"
+#include "runtime/Queue.h"
+#include "runtime/SignalSource.h"
+#include "runtime/StdinLine.h"
 #include "shell/Output.h"
 
-namespace quorvane::jobs {
+#include <chrono>
+#include <csignal>
+#include <exception>
+#include <memory>
+#include <mutex>
+#include <thread>
 
-void runRecordWindow(const Args&) { shell::failWith("Quorvane cannot record a window yet: this job is not built."); }
+namespace quorvane::jobs {
+namespace {
+
+using record_window::WindowRecording;
+
+// What the job shares between its tasks for the life of the process.
+struct Job {
+    std::unique_ptr<platform::ScreenCaptureService> screen;
+    std::unique_ptr<platform::WindowCaptureService> capture;
+    std::shared_ptr<WindowRecording> recording;
+};
+
+// Exactly one trigger goes on; it stops the capture, prints the stopped event
+// and ends the process.
+void stopSequence(const std::shared_ptr<WindowRecording>& recording) {
+    if (recording->stopping.exchange(true)) return;
+    if (auto stream = recording->stream()) {
+        try {
+            stream->stopCapture();
+        } catch (const std::exception&) {
+            // Stopping is best effort; the event is printed either way.
+        }
+    }
+    recording->endingLock.lock();
+    shell::finish(recording->stoppedEvent(), 0);
+}
+
+void startStopSequence(std::shared_ptr<WindowRecording> recording) {
+    runtime::startTask([recording = std::move(recording)] { stopSequence(recording); });
+}
+
+[[noreturn]] void failToStart(platform::ScreenCaptureService& screen, const std::string& why) {
+    if (screen.preflightAccess()) shell::failWith("The recording could not start. " + why);
+    shell::failWith(kScreenPermissionMessage);
+}
+
+void armDuration(std::shared_ptr<WindowRecording> recording, double maxSeconds) {
+    const auto deadline = record_window::durationDeadline(maxSeconds);
+    if (!deadline) return; // no deadline that a clock can reach
+    runtime::startTask([recording = std::move(recording), after = *deadline] {
+        std::this_thread::sleep_for(after);
+        startStopSequence(recording);
+    });
+}
+
+void recordingTask(const std::shared_ptr<Job>& job, const record_window::Options& options) {
+    std::vector<platform::Window> windows;
+    try {
+        windows = realWindows(*job->screen);
+    } catch (const std::exception& e) {
+        failToStart(*job->screen, e.what());
+    }
+
+    const auto window = record_window::chooseWindow(windows, options.windowId, options.app);
+    if (!window)
+        shell::failWith("No window of " + options.app.value_or("that app") +
+                        " is open on screen. Open it first.");
+
+    record_window::PixelSize size;
+    try {
+        size = job->recording->start(*window, options.fps, options.cursor);
+    } catch (const std::exception& e) {
+        failToStart(*job->screen, e.what());
+    }
+
+    auto started = describe(*window);
+    started["width"] = size.width;
+    started["height"] = size.height;
+    {
+        std::lock_guard guard(job->recording->endingLock);
+        shell::printEvent("started", std::move(started));
+    }
+    armDuration(job->recording, options.maxSeconds);
+}
+
+} // namespace
+
+void runRecordWindow(const Args& rest) {
+    // Linux has no system version to require and no activation policy: the
+    // process never shows up as an application anyway.
+    const auto options = record_window::readOptions(rest);
+    if (!options) shell::failWith("usage: record-window --out <file> --app <name>");
+
+    auto job = std::make_shared<Job>();
+    job->screen = platform::makeScreenCaptureService();
+    job->capture = platform::makeWindowCaptureService();
+    job->recording =
+        std::make_shared<WindowRecording>(options->out, *job->capture, runtime::mainQueue());
+
+    runtime::startTask([job, options = *options] { recordingTask(job, options); });
+
+    // Any line, or the end of input, stops the recording; later lines are never read.
+    runtime::readOneStdinLine(
+        [recording = job->recording](std::optional<std::string>) { startStopSequence(recording); });
+
+    // SIGINT no longer ends the process; each one starts the stop sequence.
+    // The source lives as long as the process: runMainLoop never returns.
+    runtime::SignalSource interrupt(
+        runtime::mainQueue(), {SIGINT},
+        [recording = job->recording](int) { startStopSequence(recording); });
+
+    runtime::runMainLoop();
+}
 
 } // namespace quorvane::jobs

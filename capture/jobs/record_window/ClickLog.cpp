@@ -1,0 +1,201 @@
+#include "jobs/record_window/ClickLog.h"
+
+#include "text/Numbers.h"
+#include "json/Writer.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <fcntl.h>
+#include <filesystem>
+#include <unistd.h>
+
+namespace quorvane::record_window {
+namespace {
+
+constexpr std::chrono::nanoseconds tickInterval{16'666'667};
+constexpr std::int64_t ticksPerPointerSample = 6;
+
+json::Decimal rounded(double value, int places) {
+    return json::Decimal{text::roundHalfAwayFromZero(value, places)};
+}
+
+double clampFraction(double v) {
+    if (std::isnan(v)) return 0;
+    return std::clamp(v, 0.0, 1.0);
+}
+
+} // namespace
+
+namespace clicklog {
+
+Sample locate(double time, platform::Point pointer, double displayHeight,
+              const platform::Rect& frame) {
+    Sample s;
+    s.time = time;
+    s.x = frame.width > 0 ? (pointer.x - frame.x) / frame.width : 0;
+    // The pointer's upward y becomes a downward distance from the top of the
+    // main display, then a fraction of the window's height.
+    s.y = frame.height > 0 ? (displayHeight - pointer.y - frame.y) / frame.height : 0;
+    s.inside = s.x >= 0 && s.x <= 1 && s.y >= 0 && s.y <= 1;
+    s.x = clampFraction(s.x);
+    s.y = clampFraction(s.y);
+    return s;
+}
+
+std::vector<Sample> thin(std::vector<Sample> samples) {
+    const auto n = static_cast<std::int64_t>(samples.size());
+    const auto limit = static_cast<std::int64_t>(maxPointerSamples);
+    if (n <= limit) return samples;
+    std::vector<Sample> kept;
+    kept.reserve(maxPointerSamples);
+    for (std::int64_t i = 0; i < limit; ++i)
+        kept.push_back(samples[static_cast<std::size_t>(i * n / limit)]);
+    return kept;
+}
+
+json::Object sideFile(const platform::Rect& frame, const std::vector<Sample>& clicks,
+                      const std::vector<Sample>& pointer, double timeBase) {
+    // Built key by key: initializer lists of variants trip GCC's
+    // maybe-uninitialized warning.
+    auto entry = [timeBase](const Sample& s) {
+        json::Object o;
+        o["t"] = rounded(s.time - timeBase, 3);
+        o["x"] = rounded(s.x, 4);
+        o["y"] = rounded(s.y, 4);
+        return o;
+    };
+    json::Array clickArray;
+    clickArray.reserve(clicks.size());
+    for (const auto& c : clicks) {
+        auto o = entry(c);
+        o["inside"] = c.inside;
+        clickArray.emplace_back(std::move(o));
+    }
+    json::Array pointerArray;
+    pointerArray.reserve(pointer.size());
+    for (const auto& p : pointer)
+        pointerArray.emplace_back(entry(p));
+
+    json::Object window;
+    window["x"] = rounded(frame.x, 2);
+    window["y"] = rounded(frame.y, 2);
+    window["width"] = rounded(frame.width, 2);
+    window["height"] = rounded(frame.height, 2);
+
+    json::Object file;
+    file["version"] = 1;
+    file["window"] = std::move(window);
+    file["clicks"] = std::move(clickArray);
+    file["pointer"] = std::move(pointerArray);
+    return file;
+}
+
+std::string sideFilePath(const std::string& videoFile) {
+    auto path = std::filesystem::absolute(std::filesystem::path(videoFile));
+    path.replace_extension("clicks.json");
+    return path.string();
+}
+
+bool writeAtomically(const std::string& path, const std::string& bytes) {
+    static std::atomic<unsigned> counter{0};
+    const auto target = std::filesystem::path(path);
+    std::string temp;
+    int fd = -1;
+    for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
+        temp = target.parent_path() /
+               ("." + target.filename().string() + "." + std::to_string(::getpid()) + "." +
+                std::to_string(counter.fetch_add(1)) + ".tmp");
+        // Mode 0666 less the umask, as any new file of the user gets.
+        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0 && errno != EEXIST) return false;
+    }
+    if (fd < 0) return false;
+    bool ok = true;
+    std::string_view rest = bytes;
+    while (ok && !rest.empty()) {
+        const ssize_t n = ::write(fd, rest.data(), rest.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0)
+            ok = false;
+        else
+            rest.remove_prefix(static_cast<std::size_t>(n));
+    }
+    ok = ok && ::fsync(fd) == 0;
+    ok = ::close(fd) == 0 && ok;
+    ok = ok && ::rename(temp.c_str(), path.c_str()) == 0;
+    if (!ok) ::unlink(temp.c_str());
+    return ok;
+}
+
+} // namespace clicklog
+
+ClickLog::ClickLog(platform::Rect frame, std::shared_ptr<platform::PointerSource> pointer)
+    : frame_(frame), pointer_(std::move(pointer)) {}
+
+void ClickLog::start(runtime::Queue& queue) {
+    std::weak_ptr<ClickLog> weak = weak_from_this();
+    auto fire = [weak] {
+        if (auto log = weak.lock()) log->tick();
+    };
+    std::lock_guard guard(lock_);
+    timer_ = std::make_unique<runtime::Timer>(queue);
+    // The first sample at once, then every interval after it.
+    queue.async(fire);
+    timer_->repeat(tickInterval, fire);
+}
+
+void ClickLog::tick() {
+    const double t = pointer_->now();
+    const platform::Point location = pointer_->mouseLocation();
+    const double displayHeight = pointer_->mainDisplayHeight();
+    const Sample sample = clicklog::locate(t, location, displayHeight, frame_);
+    const bool down = (pointer_->pressedMouseButtons() & 1u) != 0;
+
+    std::lock_guard guard(lock_);
+    if (down && !wasDown_) clicks_.push_back(sample);
+    wasDown_ = down;
+    if (ticks_ % ticksPerPointerSample == 0) pointerSamples_.push_back(sample);
+    ++ticks_;
+}
+
+void ClickLog::noteFirstFrame(double time) {
+    std::lock_guard guard(lock_);
+    if (!firstFrame_) firstFrame_ = time;
+}
+
+std::optional<std::string> ClickLog::finish(const std::string& videoFile) {
+    std::lock_guard guard(lock_);
+    timer_.reset();
+    if (written_) return std::nullopt;
+    written_ = true;
+
+    double timeBase = 0;
+    if (firstFrame_)
+        timeBase = *firstFrame_;
+    else if (!clicks_.empty())
+        timeBase = clicks_.front().time;
+    else if (!pointerSamples_.empty())
+        timeBase = pointerSamples_.front().time;
+
+    auto before = [timeBase](const Sample& s) { return s.time < timeBase; };
+    std::erase_if(clicks_, before);
+    std::erase_if(pointerSamples_, before);
+    pointerSamples_ = clicklog::thin(std::move(pointerSamples_));
+
+    const auto object = clicklog::sideFile(frame_, clicks_, pointerSamples_, timeBase);
+    auto text = json::trySerialize(object);
+    if (!text) return std::nullopt;
+    std::string path;
+    try {
+        path = clicklog::sideFilePath(videoFile);
+    } catch (const std::exception&) {
+        return std::nullopt; // the current directory is gone
+    }
+    if (!clicklog::writeAtomically(path, *text)) return std::nullopt;
+    return path;
+}
+
+} // namespace quorvane::record_window

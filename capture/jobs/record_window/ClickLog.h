@@ -1,0 +1,90 @@
+#pragma once
+// Samples the mouse pointer sixty times a second while one window is being
+// recorded, and writes the clicks and positions beside the movie.
+#include "platform/Pointer.h"
+#include "platform/ScreenCapture.h"
+#include "runtime/Queue.h"
+#include "runtime/Timer.h"
+#include "json/Value.h"
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace quorvane::record_window {
+
+struct Sample {
+    double time = 0;     // host clock, seconds
+    double x = 0;        // fraction of the window's width from its left edge, in [0, 1]
+    double y = 0;        // fraction of the window's height from its top edge, in [0, 1]
+    bool inside = false; // whether the unclamped position lay within the window
+};
+
+class ClickLog : public std::enable_shared_from_this<ClickLog> {
+  public:
+    // `frame`: the window's frame when the recording began (points, global,
+    // origin top-left of the main display, y down). `pointer` outlives the log.
+    ClickLog(platform::Rect frame, std::shared_ptr<platform::PointerSource> pointer);
+
+    // Starts sampling on `queue` (the main run loop): at once, then every
+    // 16,666,667 ns. The timer holds only a weak reference to the log.
+    void start(runtime::Queue& queue);
+
+    // One sampling step.
+    void tick();
+
+    // Notes the host-clock time of the first complete captured frame; only
+    // the first call counts.
+    void noteFirstFrame(double time);
+
+    // Stops sampling and writes the side file beside `videoFile` (the path
+    // as given). Returns its absolute path; nothing when it was written
+    // before or could not be written.
+    std::optional<std::string> finish(const std::string& videoFile);
+
+    // The host clock now, in seconds (the clock the samples are taken on).
+    double now() { return pointer_->now(); }
+
+  private:
+    std::mutex lock_;
+    const platform::Rect frame_;
+    const std::shared_ptr<platform::PointerSource> pointer_;
+    std::unique_ptr<runtime::Timer> timer_;
+    std::vector<Sample> clicks_;
+    std::vector<Sample> pointerSamples_;
+    std::optional<double> firstFrame_;
+    bool wasDown_ = false;
+    std::int64_t ticks_ = 0;
+    bool written_ = false;
+};
+
+// The pieces of finish, exposed for tests.
+namespace clicklog {
+
+constexpr std::size_t maxPointerSamples = 20000;
+
+// The fractions of a pointer at (px, py) (points, origin bottom-left, y up)
+// within `frame` on a main display `displayHeight` points tall.
+Sample locate(double time, platform::Point pointer, double displayHeight,
+              const platform::Rect& frame);
+
+// Exactly maxPointerSamples samples spread evenly over `samples` when there
+// are more; all of them otherwise.
+std::vector<Sample> thin(std::vector<Sample> samples);
+
+// The side-file object.
+json::Object sideFile(const platform::Rect& frame, const std::vector<Sample>& clicks,
+                      const std::vector<Sample>& pointer, double timeBase);
+
+// The side file's absolute path for a movie path as given.
+std::string sideFilePath(const std::string& videoFile);
+
+// Writes `bytes` to `path` through a temporary file beside it that then
+// replaces the target. Returns false on any failure (nothing is left behind).
+bool writeAtomically(const std::string& path, const std::string& bytes);
+
+} // namespace clicklog
+} // namespace quorvane::record_window

@@ -1,0 +1,29 @@
+#pragma once
+// The options of record-window, read once on the main thread.
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace quorvane::record_window {
+
+struct Options {
+    std::string out;                       // the movie path, as given
+    std::optional<std::string> app;        // text to find in application names
+    std::optional<std::uint32_t> windowId; // a window number that parsed
+    int fps = 30;                          // 5 to 60
+    double maxSeconds = 600;               // longest recording
+    bool cursor = true;                    // draw the pointer into the movie
+};
+
+// Nothing when `--out` has no value; otherwise every option with its default
+// where it is absent or does not parse.
+std::optional<Options> readOptions(const std::vector<std::string>& args);
+
+// How long after the started event the duration timer fires: at once for zero
+// or less; nothing (never) for infinity, not-a-number and anything beyond what
+// the clock can count.
+std::optional<std::chrono::nanoseconds> durationDeadline(double maxSeconds);
+
+} // namespace quorvane::record_window

@@ -1,0 +1,100 @@
+#include "jobs/record_window/WindowChoice.h"
+
+#include <algorithm>
+#include <clocale>
+#include <cwctype>
+#include <langinfo.h>
+#include <locale.h>
+
+namespace quorvane::record_window {
+namespace {
+
+// The user's character rules when they are Unicode ones, else C.UTF-8's, so
+// that names outside ASCII still compare without regard to case.
+locale_t caseLocale() {
+    static const locale_t locale = [] {
+        locale_t user = ::newlocale(LC_CTYPE_MASK, "", static_cast<locale_t>(0));
+        if (user) {
+            const char* codeset = ::nl_langinfo_l(CODESET, user);
+            if (codeset && std::string_view(codeset) == "UTF-8") return user;
+            ::freelocale(user);
+        }
+        locale_t utf8 = ::newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
+        return utf8 ? utf8 : ::newlocale(LC_CTYPE_MASK, "C", static_cast<locale_t>(0));
+    }();
+    return locale;
+}
+
+// Code points of `text`, lower-cased; a byte that is not valid UTF-8 stands
+// for itself in a range no character uses, so it only matches the same byte.
+std::u32string folded(std::string_view text) {
+    const locale_t locale = caseLocale();
+    std::u32string out;
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const auto b = static_cast<unsigned char>(text[i]);
+        char32_t cp = 0;
+        std::size_t len = 0;
+        if (b < 0x80)
+            cp = b, len = 1;
+        else if ((b & 0xE0) == 0xC0)
+            cp = b & 0x1F, len = 2;
+        else if ((b & 0xF0) == 0xE0)
+            cp = b & 0x0F, len = 3;
+        else if ((b & 0xF8) == 0xF0)
+            cp = b & 0x07, len = 4;
+        bool valid = len > 0 && i + len <= text.size();
+        for (std::size_t k = 1; valid && k < len; ++k) {
+            const auto c = static_cast<unsigned char>(text[i + k]);
+            if ((c & 0xC0) != 0x80) valid = false;
+            cp = (cp << 6) | (c & 0x3F);
+        }
+        const char32_t minimum[] = {0, 0, 0x80, 0x800, 0x10000};
+        if (valid && (cp < minimum[len] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)))
+            valid = false;
+        if (!valid) {
+            out.push_back(0x110000 + b);
+            ++i;
+            continue;
+        }
+        out.push_back(locale ? static_cast<char32_t>(::towlower_l(static_cast<wint_t>(cp), locale))
+                             : cp);
+        i += len;
+    }
+    return out;
+}
+
+} // namespace
+
+bool containsIgnoringCase(std::string_view text, std::string_view part) {
+    if (part.empty()) return false;
+    return folded(text).find(folded(part)) != std::u32string::npos;
+}
+
+std::optional<platform::Window> chooseWindow(const std::vector<platform::Window>& windows,
+                                             std::optional<std::uint32_t> windowId,
+                                             const std::optional<std::string>& app) {
+    std::vector<const platform::Window*> candidates;
+    for (const auto& w : windows) {
+        if (windowId) {
+            if (w.windowID == *windowId) candidates.push_back(&w);
+        } else if (app) {
+            const std::string name =
+                w.owningApplication ? w.owningApplication->applicationName : "";
+            if (containsIgnoringCase(name, *app)) candidates.push_back(&w);
+        }
+    }
+    const platform::Window* choice = nullptr;
+    double largest = 0;
+    for (const auto* w : candidates) {
+        const double area = w->frame.width * w->frame.height;
+        if (!choice || area > largest) {
+            choice = w;
+            largest = area;
+        }
+    }
+    if (!choice) return std::nullopt;
+    return *choice;
+}
+
+} // namespace quorvane::record_window

@@ -1,0 +1,52 @@
+#pragma once
+// A pointer and host clock the tests move by hand.
+#include "platform/Pointer.h"
+
+#include <atomic>
+#include <mutex>
+
+namespace quorvane::record_window::testing {
+
+class FakePointer final : public platform::PointerSource {
+  public:
+    void set(double time, double x, double y, bool down) {
+        std::lock_guard guard(lock_);
+        time_ = time;
+        location_ = {x, y};
+        buttons_ = down ? 1u : 0u;
+    }
+    void setTime(double time) {
+        std::lock_guard guard(lock_);
+        time_ = time;
+    }
+    void setDown(bool down) {
+        std::lock_guard guard(lock_);
+        buttons_ = down ? 1u : 0u;
+    }
+
+    double now() override {
+        ++reads;
+        std::lock_guard guard(lock_);
+        return time_;
+    }
+    platform::Point mouseLocation() override {
+        std::lock_guard guard(lock_);
+        return location_;
+    }
+    unsigned pressedMouseButtons() override {
+        std::lock_guard guard(lock_);
+        return buttons_;
+    }
+    double mainDisplayHeight() override { return displayHeight; }
+
+    double displayHeight = 1000;
+    std::atomic<int> reads{0}; // how many ticks have read the clock
+
+  private:
+    std::mutex lock_;
+    double time_ = 0;
+    platform::Point location_;
+    unsigned buttons_ = 0;
+};
+
+} // namespace quorvane::record_window::testing

@@ -1,0 +1,126 @@
+// The capture-to-encoder hand-over: a full queue drops instead of blocking,
+// frames reach the movie in order, the end comes after the last frame, and a
+// write failure is reported once.
+#include "MovieEncoder.h"
+#include "FrameQueue.h"
+
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <mutex>
+#include <vector>
+
+namespace quorvane::x11 {
+namespace {
+
+struct FakeWriter final : platform::MovieWriter {
+    struct Shared {
+        std::mutex lock;
+        std::condition_variable changed;
+        bool blocked = false; // writeVideo waits while set
+        bool failAt3 = false;
+        std::vector<double> times;
+        std::vector<std::uint8_t> firstBytes;
+        double endTime = -1;
+    };
+    std::shared_ptr<Shared> s = std::make_shared<Shared>();
+
+    void writeVideo(const platform::VideoFrame& frame, double time) override {
+        std::unique_lock guard(s->lock);
+        s->changed.wait(guard, [&] { return !s->blocked; });
+        if (s->failAt3 && s->times.size() == 3)
+            throw platform::MovieError("No space left on device");
+        s->times.push_back(time);
+        s->firstBytes.push_back(frame.data[0][0]);
+    }
+    void writeAudio(const std::int16_t*, int, double) override {}
+    void finish(double endTime) override {
+        std::lock_guard guard(s->lock);
+        s->endTime = endTime;
+    }
+    std::int64_t framesWritten() const override { return 0; }
+};
+
+struct Pipeline {
+    FrameQueue queue{6, 8};
+    std::vector<std::vector<std::uint8_t>> slots = std::vector<std::vector<std::uint8_t>>(8);
+    std::shared_ptr<FakeWriter::Shared> writer;
+    std::vector<std::string> failures;
+    std::unique_ptr<MovieEncoder> encoder;
+
+    explicit Pipeline(bool blocked, bool failAt3 = false) {
+        auto w = std::make_unique<FakeWriter>();
+        writer = w->s;
+        writer->blocked = blocked;
+        writer->failAt3 = failAt3;
+        for (auto& s : slots)
+            s.assign(16, 0);
+        encoder = std::make_unique<MovieEncoder>(
+            std::move(w), queue,
+            [this](int slot) { return slots[static_cast<std::size_t>(slot)].data(); },
+            [this](const std::string& d) { failures.push_back(d); });
+    }
+    // What the capture thread does for one picture; false when it was dropped.
+    bool capture(std::uint8_t marker, double time) {
+        const auto slot = queue.acquire();
+        if (!slot) return false;
+        slots[static_cast<std::size_t>(*slot)][0] = marker;
+        queue.push(QueuedFrame{*slot, 2, 2, 8, time});
+        return true;
+    }
+    void unblock() {
+        {
+            std::lock_guard guard(writer->lock);
+            writer->blocked = false;
+        }
+        writer->changed.notify_all();
+    }
+};
+
+TEST(MovieEncoder, FullQueueDropsAndTheRestArriveInOrder) {
+    Pipeline p(/*blocked=*/true);
+    // One frame in the encoder, six waiting: the next ones are dropped at once.
+    int kept = 0;
+    for (int i = 0; i < 20; ++i)
+        kept += p.capture(static_cast<std::uint8_t>(i), i * 0.1);
+    EXPECT_GE(kept, 6);
+    EXPECT_LE(kept, 7);
+    p.unblock();
+    p.encoder->finish(5.0);
+    std::lock_guard guard(p.writer->lock);
+    ASSERT_EQ(p.writer->times.size(), static_cast<std::size_t>(kept));
+    for (int i = 0; i < kept; ++i) {
+        EXPECT_DOUBLE_EQ(p.writer->times[static_cast<std::size_t>(i)], i * 0.1);
+        EXPECT_EQ(p.writer->firstBytes[static_cast<std::size_t>(i)], i);
+    }
+    EXPECT_EQ(p.writer->endTime, 5.0);
+    EXPECT_TRUE(p.failures.empty());
+}
+
+TEST(MovieEncoder, SlotsComeBackAfterEncoding) {
+    Pipeline p(/*blocked=*/false);
+    for (int i = 0; i < 200; ++i) {
+        while (!p.capture(static_cast<std::uint8_t>(i), i * 0.01))
+            std::this_thread::yield();
+    }
+    p.encoder->finish(2.5);
+    std::lock_guard guard(p.writer->lock);
+    EXPECT_EQ(p.writer->times.size(), 200u);
+    EXPECT_EQ(p.writer->endTime, 2.5);
+}
+
+TEST(MovieEncoder, WriteFailureIsReportedOnceAndTheMovieIsNotEnded) {
+    Pipeline p(/*blocked=*/false, /*failAt3=*/true);
+    for (int i = 0; i < 10; ++i) {
+        while (!p.capture(static_cast<std::uint8_t>(i), i * 0.1))
+            std::this_thread::yield();
+    }
+    p.encoder->finish(1.0);
+    EXPECT_EQ(p.failures, std::vector<std::string>{"No space left on device"});
+    std::lock_guard guard(p.writer->lock);
+    EXPECT_EQ(p.writer->times.size(), 3u);
+    EXPECT_EQ(p.writer->endTime, -1);
+}
+
+} // namespace
+} // namespace quorvane::x11
