@@ -174,14 +174,7 @@ void CameraRecording::failWriting(const std::string& message) {
     stopping_ = true;
     session_->stopRunning();
     if (firstTime_ && writerStatus_ == WriterStatus::writing) {
-        // Close what was written so far: the file is kept.
-        try {
-            writer_->finish(*lastTime_ - sessionStart_ + frameDuration);
-            writerStatus_ = WriterStatus::completed;
-        } catch (const platform::MovieError& error) {
-            writerStatus_ = WriterStatus::failed;
-            writerError_ = error.what();
-        }
+        closeWriter(); // what was written so far is kept
     }
     services_.end(json::Object{{"ok", false}, {"error", message}, {"file", file_}}, 1);
 }
@@ -213,7 +206,7 @@ void CameraRecording::stopNow(const std::optional<std::string>& reason) {
     services_.end(json::Object{{"ok", false}, {"error", message}}, 1);
 }
 
-void CameraRecording::finishWriting(double duration, const std::optional<std::string>& reason) {
+void CameraRecording::closeWriter() {
     try {
         // The last picture lasts one frame, as the duration says.
         writer_->finish(*lastTime_ - sessionStart_ + frameDuration);
@@ -222,6 +215,10 @@ void CameraRecording::finishWriting(double duration, const std::optional<std::st
         writerStatus_ = WriterStatus::failed;
         writerError_ = error.what();
     }
+}
+
+void CameraRecording::finishWriting(double duration, const std::optional<std::string>& reason) {
+    closeWriter();
     if (writerStatus_ != WriterStatus::completed) {
         services_.end(json::Object{{"ok", false},
                                    {"error", "The video file could not be finished. " +

@@ -75,6 +75,8 @@ class CameraRecording final : private platform::CaptureDelegate {
     void stopNow(const std::optional<std::string>& reason);
     void finishWriting(double duration, const std::optional<std::string>& reason);
     void cancelWriting();
+    // Ends the movie with its last picture one frame long; notes how that went.
+    void closeWriter();
     std::string writerErrorDescription() const;
 
     enum class WriterStatus { idle, writing, completed, failed, cancelled };
