@@ -1,0 +1,646 @@
+#include "WindowFeed.h"
+
+#include "FrameQueue.h"
+#include "HostClock.h"
+#include "MovieEncoder.h"
+#include "platform/MovieWriter.h"
+
+#include <pipewire/pipewire.h>
+#include <spa/buffer/meta.h>
+#include <spa/param/buffers.h>
+#include <spa/param/param.h>
+#include <spa/param/video/format-utils.h>
+#include <spa/pod/builder.h>
+
+#include <linux/dma-buf.h>
+#include <sys/ioctl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cmath>
+#include <condition_variable>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace quorvane::backends::pipewire {
+namespace {
+
+using platform::FrameStatus;
+using platform::ScreenCaptureError;
+
+constexpr std::uint64_t kLinearModifier = 0; // DRM_FORMAT_MOD_LINEAR
+constexpr int kCursorSide = 64;
+constexpr std::size_t cursorMetaSize(int side) {
+    return sizeof(spa_meta_cursor) + sizeof(spa_meta_bitmap) +
+           static_cast<std::size_t>(side) * static_cast<std::size_t>(side) * 4;
+}
+
+std::optional<PixelOrder> orderOf(std::uint32_t format) {
+    switch (format) {
+    case SPA_VIDEO_FORMAT_BGRx:
+    case SPA_VIDEO_FORMAT_BGRA:
+        return PixelOrder::bgra;
+    case SPA_VIDEO_FORMAT_RGBx:
+    case SPA_VIDEO_FORMAT_RGBA:
+        return PixelOrder::rgba;
+    default:
+        return std::nullopt;
+    }
+}
+
+// The formats we take: 4-byte pixels in either byte order, any size, any
+// rate; with `dmabuf`, only as linear DMA-BUFs (which can be mapped and read
+// like shared memory), else as shared memory.
+const spa_pod* enumFormat(spa_pod_builder& b, bool dmabuf) {
+    spa_pod_frame object;
+    spa_pod_frame choice;
+    spa_pod_builder_push_object(&b, &object, SPA_TYPE_OBJECT_Format, SPA_PARAM_EnumFormat);
+    spa_pod_builder_prop(&b, SPA_FORMAT_mediaType, 0);
+    spa_pod_builder_id(&b, SPA_MEDIA_TYPE_video);
+    spa_pod_builder_prop(&b, SPA_FORMAT_mediaSubtype, 0);
+    spa_pod_builder_id(&b, SPA_MEDIA_SUBTYPE_raw);
+    spa_pod_builder_prop(&b, SPA_FORMAT_VIDEO_format, 0);
+    spa_pod_builder_push_choice(&b, &choice, SPA_CHOICE_Enum, 0);
+    for (std::uint32_t f : {SPA_VIDEO_FORMAT_BGRx, SPA_VIDEO_FORMAT_BGRx, SPA_VIDEO_FORMAT_BGRA,
+                            SPA_VIDEO_FORMAT_RGBx, SPA_VIDEO_FORMAT_RGBA})
+        spa_pod_builder_id(&b, f);
+    spa_pod_builder_pop(&b, &choice);
+    if (dmabuf) {
+        spa_pod_builder_prop(&b, SPA_FORMAT_VIDEO_modifier,
+                             SPA_POD_PROP_FLAG_MANDATORY | SPA_POD_PROP_FLAG_DONT_FIXATE);
+        spa_pod_builder_push_choice(&b, &choice, SPA_CHOICE_Enum, 0);
+        spa_pod_builder_long(&b, static_cast<std::int64_t>(kLinearModifier));
+        spa_pod_builder_long(&b, static_cast<std::int64_t>(kLinearModifier));
+        spa_pod_builder_pop(&b, &choice);
+    }
+    spa_pod_builder_prop(&b, SPA_FORMAT_VIDEO_size, 0);
+    spa_pod_builder_push_choice(&b, &choice, SPA_CHOICE_Range, 0);
+    spa_pod_builder_rectangle(&b, 1280, 720);
+    spa_pod_builder_rectangle(&b, 1, 1);
+    spa_pod_builder_rectangle(&b, 16384, 16384);
+    spa_pod_builder_pop(&b, &choice);
+    spa_pod_builder_prop(&b, SPA_FORMAT_VIDEO_framerate, 0);
+    spa_pod_builder_push_choice(&b, &choice, SPA_CHOICE_Range, 0);
+    spa_pod_builder_fraction(&b, 60, 1);
+    spa_pod_builder_fraction(&b, 0, 1);
+    spa_pod_builder_fraction(&b, 360, 1);
+    spa_pod_builder_pop(&b, &choice);
+    return static_cast<const spa_pod*>(spa_pod_builder_pop(&b, &object));
+}
+
+const spa_pod* metaParam(spa_pod_builder& b, std::uint32_t type, std::size_t size) {
+    spa_pod_frame object;
+    spa_pod_builder_push_object(&b, &object, SPA_TYPE_OBJECT_ParamMeta, SPA_PARAM_Meta);
+    spa_pod_builder_prop(&b, SPA_PARAM_META_type, 0);
+    spa_pod_builder_id(&b, type);
+    spa_pod_builder_prop(&b, SPA_PARAM_META_size, 0);
+    spa_pod_builder_int(&b, static_cast<std::int32_t>(size));
+    return static_cast<const spa_pod*>(spa_pod_builder_pop(&b, &object));
+}
+
+const spa_pod* buffersParam(spa_pod_builder& b, bool dmabuf) {
+    spa_pod_frame object;
+    spa_pod_frame choice;
+    spa_pod_builder_push_object(&b, &object, SPA_TYPE_OBJECT_ParamBuffers, SPA_PARAM_Buffers);
+    spa_pod_builder_prop(&b, SPA_PARAM_BUFFERS_buffers, 0);
+    spa_pod_builder_push_choice(&b, &choice, SPA_CHOICE_Range, 0);
+    spa_pod_builder_int(&b, 8);
+    spa_pod_builder_int(&b, 2);
+    spa_pod_builder_int(&b, 16);
+    spa_pod_builder_pop(&b, &choice);
+    spa_pod_builder_prop(&b, SPA_PARAM_BUFFERS_dataType, 0);
+    spa_pod_builder_push_choice(&b, &choice, SPA_CHOICE_Flags, 0);
+    spa_pod_builder_int(&b, dmabuf ? (1 << SPA_DATA_DmaBuf)
+                                   : ((1 << SPA_DATA_MemPtr) | (1 << SPA_DATA_MemFd)));
+    spa_pod_builder_pop(&b, &choice);
+    return static_cast<const spa_pod*>(spa_pod_builder_pop(&b, &object));
+}
+
+// A DMA-BUF mapped for reading while it lives.
+class MappedDmaBuf {
+  public:
+    MappedDmaBuf(int fd, std::size_t size) : fd_(fd), size_(size) {
+        void* p = ::mmap(nullptr, size, PROT_READ, MAP_SHARED, fd, 0);
+        if (p == MAP_FAILED) return;
+        data_ = static_cast<const std::uint8_t*>(p);
+        sync(DMA_BUF_SYNC_START);
+    }
+    ~MappedDmaBuf() {
+        if (!data_) return;
+        sync(DMA_BUF_SYNC_END);
+        ::munmap(const_cast<std::uint8_t*>(data_), size_);
+    }
+    MappedDmaBuf(const MappedDmaBuf&) = delete;
+    MappedDmaBuf& operator=(const MappedDmaBuf&) = delete;
+    const std::uint8_t* data() const { return data_; }
+
+  private:
+    void sync(std::uint64_t flags) {
+        dma_buf_sync s{flags | DMA_BUF_SYNC_READ};
+        [[maybe_unused]] int r = ::ioctl(fd_, DMA_BUF_IOCTL_SYNC, &s);
+    }
+    int fd_;
+    std::size_t size_;
+    const std::uint8_t* data_ = nullptr;
+};
+
+std::string presetFor(int width, int height) {
+    return static_cast<long>(width) * height > 1280L * 720 ? "ultrafast" : "superfast";
+}
+
+class Feed;
+
+class FeedPointer final : public platform::PointerSource {
+  public:
+    FeedPointer(std::shared_ptr<Feed> feed, const platform::Rect& frame)
+        : feed_(std::move(feed)), frame_(frame) {}
+    double now() override { return x11::monotonicSeconds(); }
+    platform::Point mouseLocation() override;
+    unsigned pressedMouseButtons() override { return 0; }
+    double mainDisplayHeight() override { return frame_.y + frame_.height; }
+
+  private:
+    std::shared_ptr<Feed> feed_;
+    const platform::Rect frame_;
+};
+
+class Feed final : public WindowFeed, public std::enable_shared_from_this<Feed> {
+  public:
+    Feed() {
+        pw_init(nullptr, nullptr);
+        loop_ = pw_thread_loop_new("quorvane-pipewire", nullptr);
+        if (!loop_) throw ScreenCaptureError("Quorvane cannot start PipeWire.");
+        context_ = pw_context_new(pw_thread_loop_get_loop(loop_), nullptr, 0);
+        if (!context_) throw ScreenCaptureError("Quorvane cannot start PipeWire.");
+    }
+
+    ~Feed() override {
+        if (loop_) pw_thread_loop_stop(loop_);
+        if (stream_) spa_hook_remove(&streamListener_);
+        if (core_) spa_hook_remove(&coreListener_);
+        encoder_.reset();
+        if (timer_) pw_loop_destroy_source(pw_thread_loop_get_loop(loop_), timer_);
+        if (stream_) pw_stream_destroy(stream_);
+        if (core_) pw_core_disconnect(core_);
+        if (context_) pw_context_destroy(context_);
+        if (loop_) pw_thread_loop_destroy(loop_);
+    }
+
+    void connect(int fd, std::uint32_t node, std::chrono::milliseconds timeout) {
+        if (pw_thread_loop_start(loop_) < 0) {
+            ::close(fd);
+            throw ScreenCaptureError("Quorvane cannot start PipeWire.");
+        }
+        pw_thread_loop_lock(loop_);
+        core_ = pw_context_connect_fd(context_, fd, nullptr, 0);
+        if (!core_) {
+            pw_thread_loop_unlock(loop_);
+            throw ScreenCaptureError("Quorvane cannot reach the screen cast through PipeWire.");
+        }
+        static const pw_core_events coreEvents = [] {
+            pw_core_events e{};
+            e.version = PW_VERSION_CORE_EVENTS;
+            e.error = [](void* self, std::uint32_t id, int, int res, const char* message) {
+                if (id == PW_ID_CORE && res == -EPIPE)
+                    static_cast<Feed*>(self)->end("Quorvane lost the connection to PipeWire.");
+                (void)message;
+            };
+            return e;
+        }();
+        pw_core_add_listener(core_, &coreListener_, &coreEvents, this);
+
+        stream_ = pw_stream_new(core_, "quorvane-window",
+                                pw_properties_new(PW_KEY_MEDIA_TYPE, "Video", PW_KEY_MEDIA_CATEGORY,
+                                                  "Capture", PW_KEY_MEDIA_ROLE, "Screen", nullptr));
+        if (!stream_) {
+            pw_thread_loop_unlock(loop_);
+            throw ScreenCaptureError("Quorvane cannot open the window's screen cast stream.");
+        }
+        static const pw_stream_events streamEvents = [] {
+            pw_stream_events e{};
+            e.version = PW_VERSION_STREAM_EVENTS;
+            e.state_changed = [](void* self, pw_stream_state, pw_stream_state state,
+                                 const char* error) {
+                static_cast<Feed*>(self)->stateChanged(state, error);
+            };
+            e.param_changed = [](void* self, std::uint32_t id, const spa_pod* param) {
+                static_cast<Feed*>(self)->paramChanged(id, param);
+            };
+            e.process = [](void* self) { static_cast<Feed*>(self)->process(); };
+            return e;
+        }();
+        pw_stream_add_listener(stream_, &streamListener_, &streamEvents, this);
+        timer_ = pw_loop_add_timer(
+            pw_thread_loop_get_loop(loop_),
+            [](void* self, std::uint64_t) { static_cast<Feed*>(self)->emitDue(); }, this);
+
+        std::uint8_t buffer[2048];
+        spa_pod_builder b{};
+        spa_pod_builder_init(&b, buffer, sizeof buffer);
+        const spa_pod* params[2] = {enumFormat(b, true), enumFormat(b, false)};
+        const int r = pw_stream_connect(
+            stream_, PW_DIRECTION_INPUT, node,
+            static_cast<pw_stream_flags>(PW_STREAM_FLAG_AUTOCONNECT | PW_STREAM_FLAG_MAP_BUFFERS),
+            params, 2);
+        pw_thread_loop_unlock(loop_);
+        if (r < 0) throw ScreenCaptureError("Quorvane cannot connect to the window's screen cast.");
+
+        std::unique_lock guard(waitLock_);
+        if (!firstPicture_.wait_for(guard, timeout, [&] { return havePicture_ || failure_; }))
+            throw ScreenCaptureError("The window's screen cast sent no picture.");
+        if (!havePicture_) throw ScreenCaptureError(*failure_);
+    }
+
+    Region windowRegion() const override {
+        std::lock_guard guard(waitLock_);
+        return firstRegion_;
+    }
+
+    std::unique_ptr<platform::WindowStream>
+    makeStream(const platform::StreamConfiguration& configuration,
+               platform::StreamDelegate& delegate, std::function<void()> onStopped) override;
+
+    std::unique_ptr<platform::PointerSource> makePointer(const platform::Rect& frame) override {
+        return std::make_unique<FeedPointer>(shared_from_this(), frame);
+    }
+
+    // Where the pointer was last seen over the window, from its top-left.
+    platform::Point pointerInWindow() {
+        std::lock_guard guard(pointerLock_);
+        return pointer_;
+    }
+
+    // --- the recording (WindowStream) side --------------------------------
+
+    void configure(const platform::StreamConfiguration& configuration,
+                   platform::StreamDelegate& delegate, std::function<void()> onStopped) {
+        config_ = configuration;
+        delegate_ = &delegate;
+        onStopped_ = std::move(onStopped);
+        interval_ = static_cast<double>(configuration.frameIntervalValue) /
+                    std::max(configuration.frameIntervalScale, 1);
+        frames_ = std::make_unique<x11::FrameQueue>(configuration.queueDepth,
+                                                    configuration.queueDepth + 2);
+        slots_.resize(static_cast<std::size_t>(configuration.queueDepth + 2));
+    }
+
+    void addStreamOutput(platform::StreamOutput& output, runtime::Queue& queue) {
+        output_ = &output;
+        outputQueue_ = &queue;
+    }
+
+    void addRecordingOutput(const platform::RecordingOutputConfiguration& configuration,
+                            platform::RecordingOutputDelegate& delegate) {
+        platform::MovieSettings settings;
+        settings.path = configuration.outputPath;
+        settings.video.width = config_.width;
+        settings.video.height = config_.height;
+        settings.video.keyFrameSeconds = 1.0;
+        settings.video.expectedFps = 1.0 / interval_;
+        settings.video.preset = presetFor(config_.width, config_.height);
+        settings.video.zeroLatency = true;
+        std::unique_ptr<platform::MovieWriter> writer;
+        try {
+            writer = platform::openMovieWriter(settings);
+        } catch (const platform::MovieError& e) {
+            throw ScreenCaptureError("Quorvane cannot write the movie " +
+                                     configuration.outputPath + ": " + e.what());
+        }
+        recordingDelegate_ = &delegate;
+        encoder_ = std::make_unique<x11::MovieEncoder>(
+            std::move(writer), *frames_,
+            [this](int slot) -> const std::uint8_t* {
+                return slots_[static_cast<std::size_t>(slot)].data();
+            },
+            [this](const std::string& description) {
+                recordingDelegate_->recordingOutputDidFail(description);
+            });
+    }
+
+    void startCapture() {
+        pw_thread_loop_lock(loop_);
+        const std::optional<std::string> failure = endedReason_;
+        if (!failure) {
+            recording_ = true;
+            pending_ = true; // the window as it is now opens the movie
+            emitDue();
+        }
+        pw_thread_loop_unlock(loop_);
+        if (failure) throw ScreenCaptureError(*failure);
+    }
+
+    void stopCapture() {
+        std::lock_guard guard(stopLock_);
+        if (stopped_) return;
+        stopped_ = true;
+        stopRequested_ = true;
+        pw_thread_loop_lock(loop_);
+        recording_ = false;
+        if (stream_) pw_stream_set_active(stream_, false);
+        pw_thread_loop_unlock(loop_);
+        finishMovie();
+    }
+
+  private:
+    void stateChanged(pw_stream_state state, const char* error) {
+        if (state == PW_STREAM_STATE_ERROR)
+            end(std::string("The window's screen cast failed: ") + (error ? error : "unknown error") +
+                ".");
+        else if (state == PW_STREAM_STATE_UNCONNECTED)
+            end("The recorded window was closed.");
+    }
+
+    void paramChanged(std::uint32_t id, const spa_pod* param) {
+        if (id != SPA_PARAM_Format || param == nullptr) return;
+        spa_video_info_raw info{};
+        if (spa_format_video_raw_parse(param, &info) < 0) return;
+        const auto order = orderOf(info.format);
+        if (!order) return;
+        order_ = *order;
+        width_ = static_cast<int>(info.size.width);
+        height_ = static_cast<int>(info.size.height);
+        const bool dmabuf = (info.flags & SPA_VIDEO_FLAG_MODIFIER) != 0;
+
+        std::uint8_t buffer[1024];
+        spa_pod_builder b{};
+        spa_pod_builder_init(&b, buffer, sizeof buffer);
+        const spa_pod* params[4] = {
+            buffersParam(b, dmabuf),
+            metaParam(b, SPA_META_Header, sizeof(spa_meta_header)),
+            metaParam(b, SPA_META_VideoCrop, sizeof(spa_meta_region)),
+            metaParam(b, SPA_META_Cursor, cursorMetaSize(kCursorSide)),
+        };
+        pw_stream_update_params(stream_, params, 4);
+    }
+
+    void process() {
+        bool changed = false;
+        while (pw_buffer* b = pw_stream_dequeue_buffer(stream_)) {
+            changed = take(*b->buffer) || changed;
+            pw_stream_queue_buffer(stream_, b);
+        }
+        if (changed && recording_) {
+            pending_ = true;
+            emitDue();
+        }
+    }
+
+    // Reads one buffer; returns whether what the movie shows changed.
+    bool take(spa_buffer& buffer) {
+        auto* header = static_cast<spa_meta_header*>(
+            spa_buffer_find_meta_data(&buffer, SPA_META_Header, sizeof(spa_meta_header)));
+        if (header && (header->flags & SPA_META_HEADER_FLAG_CORRUPTED)) return false;
+
+        bool changed = takeCursor(buffer) && config_.showsCursor;
+        auto* crop = static_cast<spa_meta_region*>(
+            spa_buffer_find_meta_data(&buffer, SPA_META_VideoCrop, sizeof(spa_meta_region)));
+        if (crop && spa_meta_region_is_valid(crop))
+            crop_ = Region{crop->region.position.x, crop->region.position.y,
+                           static_cast<int>(crop->region.size.width),
+                           static_cast<int>(crop->region.size.height)};
+
+        if (buffer.n_datas < 1 || width_ <= 0 || height_ <= 0) return changed;
+        spa_data& d = buffer.datas[0];
+        if (!d.chunk || d.chunk->size == 0 || (d.chunk->flags & SPA_CHUNK_FLAG_CORRUPTED))
+            return changed; // only the metadata moved
+        const int stride = d.chunk->stride > 0 ? d.chunk->stride : width_ * 4;
+        std::optional<MappedDmaBuf> mapped;
+        const std::uint8_t* base = static_cast<const std::uint8_t*>(d.data);
+        if (!base && d.type == SPA_DATA_DmaBuf) {
+            mapped.emplace(static_cast<int>(d.fd), d.maxsize + d.mapoffset);
+            base = mapped->data() ? mapped->data() + d.mapoffset : nullptr;
+        }
+        if (!base) return changed;
+        if (static_cast<std::size_t>(d.chunk->offset) + static_cast<std::size_t>(stride) * height_ >
+            d.maxsize)
+            return changed;
+        const Region whole{0, 0, width_, height_};
+        const Region region =
+            clampRegion(crop_.width > 0 && crop_.height > 0 ? crop_ : whole, width_, height_);
+        if (region.width <= 0 || region.height <= 0) return changed;
+        copyRegion(base + d.chunk->offset, stride, order_, region, picture_);
+        region_ = region;
+        if (!havePicture_) {
+            std::lock_guard guard(waitLock_);
+            havePicture_ = true;
+            firstRegion_ = region;
+            firstPicture_.notify_all();
+        }
+        return true;
+    }
+
+    // Reads the cursor metadata; returns whether the drawn pointer changed.
+    bool takeCursor(spa_buffer& buffer) {
+        auto* cursor = static_cast<spa_meta_cursor*>(
+            spa_buffer_find_meta_data(&buffer, SPA_META_Cursor, sizeof(spa_meta_cursor)));
+        if (!cursor) return false;
+        if (!spa_meta_cursor_is_valid(cursor)) {
+            // The compositor names no pointer: it is not over the window.
+            const bool was = cursorVisible_;
+            cursorVisible_ = false;
+            return was;
+        }
+        if (cursor->bitmap_offset >= sizeof(spa_meta_cursor)) {
+            auto* bitmap = SPA_PTROFF(cursor, cursor->bitmap_offset, spa_meta_bitmap);
+            if (spa_meta_bitmap_is_valid(bitmap)) {
+                const auto order = orderOf(bitmap->format);
+                if (bitmap->size.width == 0 || bitmap->size.height == 0 || !order) {
+                    cursorImage_ = CursorImage{};
+                } else {
+                    cursorImage_ = cursorFromBitmap(
+                        SPA_PTROFF(bitmap, bitmap->offset, const std::uint8_t),
+                        static_cast<int>(bitmap->size.width), static_cast<int>(bitmap->size.height),
+                        bitmap->stride, *order);
+                    cursorImage_.hotX = cursor->hotspot.x;
+                    cursorImage_.hotY = cursor->hotspot.y;
+                }
+            }
+        }
+        cursorX_ = cursor->position.x;
+        cursorY_ = cursor->position.y;
+        cursorVisible_ = cursorImage_.width > 0;
+        // The position is relative to the stream's picture; the window is
+        // the crop within it. Samples keep the last position over the window.
+        const Region window = crop_.width > 0 ? crop_ : Region{0, 0, width_, height_};
+        const int x = cursorX_ - window.x;
+        const int y = cursorY_ - window.y;
+        if (x >= 0 && y >= 0 && x <= window.width && y <= window.height) {
+            std::lock_guard guard(pointerLock_);
+            pointer_ = platform::Point{static_cast<double>(x), static_cast<double>(y)};
+        }
+        return true;
+    }
+
+    // Emits the pending change now, or arms the timer for when the frame
+    // rate allows it.
+    void emitDue() {
+        if (!recording_ || !pending_ || !havePicture_) return;
+        const double now = x11::monotonicSeconds();
+        if (lastEmit_ && now < *lastEmit_ + interval_) {
+            armTimer(*lastEmit_ + interval_ - now);
+            return;
+        }
+        const auto slot = frames_->acquire();
+        if (!slot) { // the encoder is behind: try again one frame later
+            armTimer(interval_);
+            return;
+        }
+        auto& pixels = slots_[static_cast<std::size_t>(*slot)];
+        pixels = picture_;
+        if (config_.showsCursor && cursorVisible_)
+            drawCursor(pixels.data(), region_.width, region_.height, cursorImage_,
+                       cursorX_ - region_.x, cursorY_ - region_.y);
+        if (!firstFrame_) firstFrame_ = now;
+        frames_->push(x11::QueuedFrame{*slot, region_.width, region_.height, region_.width * 4,
+                                       now - *firstFrame_});
+        pending_ = false;
+        lastEmit_ = now;
+        deliver(FrameStatus::complete, now);
+    }
+
+    void armTimer(double seconds) {
+        timespec value{static_cast<time_t>(seconds),
+                       static_cast<long>((seconds - std::floor(seconds)) * 1e9)};
+        if (value.tv_sec == 0 && value.tv_nsec == 0) value.tv_nsec = 1;
+        pw_loop_update_timer(pw_thread_loop_get_loop(loop_), timer_, &value, nullptr, false);
+    }
+
+    void deliver(FrameStatus status, double time) {
+        if (!output_ || !outputQueue_) return;
+        outputQueue_->async([output = output_, status, time] {
+            output->streamDidOutputFrame(platform::FrameInfo{status, time});
+        });
+    }
+
+    // The stream ended by itself (on the PipeWire thread).
+    void end(const std::string& reason) {
+        if (endedReason_) return;
+        endedReason_ = reason;
+        {
+            std::lock_guard guard(waitLock_);
+            if (!failure_) failure_ = reason;
+            firstPicture_.notify_all();
+        }
+        if (!recording_) return;
+        recording_ = false;
+        finishMovie();
+        if (!stopRequested_ && delegate_) delegate_->streamDidStop(reason);
+    }
+
+    // Writes what is queued and ends the movie; only the first call does.
+    void finishMovie() {
+        std::lock_guard guard(finishLock_);
+        if (finished_) return;
+        finished_ = true;
+        const double stoppedAt = x11::monotonicSeconds();
+        if (encoder_) encoder_->finish(firstFrame_ ? stoppedAt - *firstFrame_ : 0);
+        deliver(FrameStatus::stopped, stoppedAt);
+        if (onStopped_) onStopped_();
+    }
+
+    pw_thread_loop* loop_ = nullptr;
+    pw_context* context_ = nullptr;
+    pw_core* core_ = nullptr;
+    pw_stream* stream_ = nullptr;
+    spa_hook coreListener_{};
+    spa_hook streamListener_{};
+    spa_source* timer_ = nullptr;
+
+    // PipeWire thread (or under the loop lock).
+    PixelOrder order_ = PixelOrder::bgra;
+    int width_ = 0;
+    int height_ = 0;
+    Region crop_;
+    Region region_;
+    std::vector<std::uint8_t> picture_; // the window's latest picture, BGRA
+    CursorImage cursorImage_;
+    int cursorX_ = 0;
+    int cursorY_ = 0;
+    bool cursorVisible_ = false;
+    bool recording_ = false;
+    bool pending_ = false;
+    std::optional<double> lastEmit_;
+    std::optional<double> firstFrame_;
+    std::optional<std::string> endedReason_;
+
+    // The first picture, waited for by connect.
+    mutable std::mutex waitLock_;
+    std::condition_variable firstPicture_;
+    bool havePicture_ = false;
+    Region firstRegion_;
+    std::optional<std::string> failure_;
+
+    std::mutex pointerLock_;
+    platform::Point pointer_;
+
+    // The recording, set up before capture starts.
+    platform::StreamConfiguration config_;
+    double interval_ = 1.0 / 30;
+    platform::StreamDelegate* delegate_ = nullptr;
+    std::function<void()> onStopped_;
+    platform::StreamOutput* output_ = nullptr;
+    runtime::Queue* outputQueue_ = nullptr;
+    platform::RecordingOutputDelegate* recordingDelegate_ = nullptr;
+    std::unique_ptr<x11::FrameQueue> frames_;
+    std::vector<std::vector<std::uint8_t>> slots_;
+    std::unique_ptr<x11::MovieEncoder> encoder_;
+
+    std::mutex stopLock_;
+    bool stopped_ = false;
+    std::atomic<bool> stopRequested_{false};
+    std::mutex finishLock_;
+    bool finished_ = false;
+};
+
+platform::Point FeedPointer::mouseLocation() {
+    const platform::Point p = feed_->pointerInWindow();
+    // Global coordinates counted upwards from the bottom of the display.
+    return platform::Point{frame_.x + p.x, mainDisplayHeight() - (frame_.y + p.y)};
+}
+
+class Stream final : public platform::WindowStream {
+  public:
+    explicit Stream(std::shared_ptr<Feed> feed) : feed_(std::move(feed)) {}
+    ~Stream() override { stopCapture(); }
+    void addStreamOutput(platform::StreamOutput& output, runtime::Queue& queue) override {
+        feed_->addStreamOutput(output, queue);
+    }
+    void addRecordingOutput(const platform::RecordingOutputConfiguration& configuration,
+                            platform::RecordingOutputDelegate& delegate) override {
+        feed_->addRecordingOutput(configuration, delegate);
+    }
+    void startCapture() override { feed_->startCapture(); }
+    void stopCapture() override { feed_->stopCapture(); }
+
+  private:
+    std::shared_ptr<Feed> feed_;
+};
+
+std::unique_ptr<platform::WindowStream>
+Feed::makeStream(const platform::StreamConfiguration& configuration,
+                 platform::StreamDelegate& delegate, std::function<void()> onStopped) {
+    pw_thread_loop_lock(loop_);
+    configure(configuration, delegate, std::move(onStopped));
+    pw_thread_loop_unlock(loop_);
+    return std::make_unique<Stream>(shared_from_this());
+}
+
+} // namespace
+
+std::shared_ptr<WindowFeed> WindowFeed::open(int fd, std::uint32_t node,
+                                             std::chrono::milliseconds timeout) {
+    std::shared_ptr<Feed> feed;
+    try {
+        feed = std::make_shared<Feed>();
+    } catch (...) {
+        ::close(fd);
+        throw;
+    }
+    feed->connect(fd, node, timeout);
+    return feed;
+}
+
+} // namespace quorvane::backends::pipewire
