@@ -1,4 +1,4 @@
-#include "Pictures.h"
+#include "pipewire/Pictures.h"
 
 #include <algorithm>
 #include <cstring>

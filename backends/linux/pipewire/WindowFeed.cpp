@@ -1,8 +1,8 @@
-#include "WindowFeed.h"
+#include "pipewire/WindowFeed.h"
 
-#include "FrameQueue.h"
-#include "HostClock.h"
-#include "MovieEncoder.h"
+#include "x11/FrameQueue.h"
+#include "x11/HostClock.h"
+#include "x11/MovieEncoder.h"
 #include "platform/MovieWriter.h"
 
 #include <pipewire/pipewire.h>

@@ -3,7 +3,7 @@
 // the window is chosen: it keeps the window's latest picture and the
 // pointer from the stream's metadata, and records behind the WindowStream
 // interface into the same encoder and movie writer as other window streams.
-#include "Pictures.h"
+#include "pipewire/Pictures.h"
 #include "platform/Pointer.h"
 #include "platform/ScreenCapture.h"
 #include "platform/WindowStream.h"

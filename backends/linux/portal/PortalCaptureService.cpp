@@ -1,8 +1,8 @@
 // The portal path of window recording on a Wayland session: the window
 // picker (or a restored choice) through the ScreenCast portal, and the
 // chosen window's PipeWire stream as a window capture service.
-#include "ScreenCastPortal.h"
-#include "WindowFeed.h"
+#include "portal/ScreenCastPortal.h"
+#include "pipewire/WindowFeed.h"
 #include "platform/PortalCapture.h"
 
 #include <cstdlib>

@@ -1,4 +1,4 @@
-#include "ScreenCastPortal.h"
+#include "portal/ScreenCastPortal.h"
 
 #include "platform/PortalCapture.h"
 #include "text/Utf8.h"

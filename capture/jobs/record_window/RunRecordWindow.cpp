@@ -2,11 +2,14 @@
 // line (or the end) of standard input, SIGINT or the longest duration, and
 // reports the started and stopped events.
 #include "jobs/Jobs.h"
+#include "jobs/record_window/PortalWindow.h"
 #include "jobs/record_window/RecordWindowOptions.h"
 #include "jobs/record_window/WindowChoice.h"
 #include "jobs/record_window/WindowRecording.h"
+#include "jobs/windows/DesktopScreenCapture.h"
 #include "jobs/windows/RealWindows.h"
 #include "jobs/windows/ScreenPermission.h"
+#include "platform/PortalCapture.h"
 #include "platform/ScreenCapture.h"
 #include "platform/WindowStream.h"
 #include "runtime/Queue.h"
@@ -31,6 +34,7 @@ struct Job {
     std::unique_ptr<platform::ScreenCaptureService> screen;
     std::unique_ptr<platform::WindowCaptureService> capture;
     std::shared_ptr<WindowRecording> recording;
+    std::shared_ptr<platform::PortalCaptureService> portal; // on a Wayland session
 };
 
 // Exactly one trigger goes on; it stops the capture, prints the stopped event
@@ -74,7 +78,17 @@ void recordingTask(const std::shared_ptr<Job>& job, const jobs::record_window::O
         failToStart(*job->screen, e.what());
     }
 
-    const auto window = jobs::record_window::chooseWindow(windows, options.windowId, options.app);
+    auto window = jobs::record_window::chooseWindow(windows, options.windowId, options.app);
+    // X11 cannot see native Wayland windows: there the picker chooses.
+    if (!window && job->portal && !options.windowId) {
+        try {
+            window = jobs::record_window::portalWindow(*job->portal, options.app, options.cursor);
+        } catch (const platform::ScreenAccessRefused&) {
+            shell::failWith(kScreenPermissionMessage);
+        } catch (const std::exception& e) {
+            failToStart(*job->screen, e.what());
+        }
+    }
     if (!window)
         shell::failWith("No window of " + options.app.value_or("that app") +
                         " is open on screen. Open it first.");
@@ -105,8 +119,10 @@ void runRecordWindow(const Args& rest) {
     if (!options) shell::failWith("usage: record-window --out <file> --app <name>");
 
     auto job = std::make_shared<Job>();
-    job->screen = platform::makeScreenCaptureService();
-    job->capture = platform::makeWindowCaptureService();
+    if (platform::isWaylandSession()) job->portal = platform::makePortalCaptureService();
+    job->screen = desktopScreenCapture(job->portal);
+    job->capture = job->portal ? job->portal->captureService(platform::makeWindowCaptureService())
+                               : platform::makeWindowCaptureService();
     job->recording =
         std::make_shared<WindowRecording>(options->out, *job->capture, runtime::mainQueue());
 

@@ -1,0 +1,51 @@
+#include "jobs/windows/DesktopScreenCapture.h"
+
+#include <mutex>
+#include <optional>
+
+namespace quorvane::jobs {
+namespace {
+
+class WaylandDesktop final : public platform::ScreenCaptureService {
+  public:
+    WaylandDesktop(std::unique_ptr<platform::ScreenCaptureService> x11,
+                   std::shared_ptr<platform::PortalCaptureService> portal)
+        : x11_(std::move(x11)), portal_(std::move(portal)) {}
+
+    std::vector<platform::Window> shareableWindows() override {
+        try {
+            return x11_->shareableWindows();
+        } catch (const platform::ScreenCaptureError&) {
+            if (x11_->preflightAccess() || !portalOffers()) throw;
+            return {}; // no XWayland: every window is the picker's
+        }
+    }
+
+    bool preflightAccess() override { return x11_->preflightAccess() || portalOffers(); }
+    // The portal asks the user when a window is chosen, not before.
+    bool requestAccess() override { return x11_->requestAccess() || portalOffers(); }
+
+  private:
+    bool portalOffers() {
+        std::lock_guard guard(lock_);
+        if (!offers_) offers_ = portal_->offersWindows();
+        return *offers_;
+    }
+
+    std::unique_ptr<platform::ScreenCaptureService> x11_;
+    std::shared_ptr<platform::PortalCaptureService> portal_;
+    std::mutex lock_;
+    std::optional<bool> offers_;
+};
+
+} // namespace
+
+std::unique_ptr<platform::ScreenCaptureService>
+desktopScreenCapture(std::shared_ptr<platform::PortalCaptureService> portal) {
+    auto x11 = platform::makeScreenCaptureService();
+    if (!platform::isWaylandSession()) return x11;
+    if (!portal) portal = platform::makePortalCaptureService();
+    return std::make_unique<WaylandDesktop>(std::move(x11), std::move(portal));
+}
+
+} // namespace quorvane::jobs
