@@ -10,8 +10,10 @@ session bus. What it did is appended as JSON lines to the file named by
 stored choice came back, {"refused": …} when it turned a request down.
 
 --answer picks what the picker does: "approve" (the default), "cancel" (the
-user closed the picker, response 1) or "fail" (response 2). A restored
-choice never opens the picker, so it is approved whatever --answer says.
+user closed the picker, response 1) or "fail" (response 2); --answer-file
+names a file whose first word, when it exists, is read at each request
+instead. A restored choice never opens the picker, so it is approved
+whatever the answer says.
 """
 import argparse
 import json
@@ -95,15 +97,27 @@ class Session(dbus.service.Object):
 
 
 class ScreenCast(dbus.service.Object):
-    def __init__(self, bus, answer, log):
+    def __init__(self, bus, answer, answer_file, log):
         super().__init__(bus, "/org/freedesktop/portal/desktop")
         self.bus = bus
-        self.answer = answer
+        self.default_answer = answer
+        self.answer_file = answer_file
         self.log = log
         self.sessions = {}
         # Every mutter call of one screen-cast session goes over this one
         # connection: mutter ties a session to the connection that made it.
         self.mutter = dbus.Interface(bus.get_object(MUTTER, MUTTER_PATH), MUTTER)
+
+    def answer(self):
+        if self.answer_file:
+            try:
+                with open(self.answer_file) as f:
+                    words = f.read().split()
+                if words:
+                    return words[0]
+            except OSError:
+                pass
+        return self.default_answer
 
     # --- properties -------------------------------------------------------
     @dbus.service.method(dbus.PROPERTIES_IFACE, in_signature="ss", out_signature="v")
@@ -153,9 +167,10 @@ class ScreenCast(dbus.service.Object):
         else:
             self.log.write(picker=True, types=session.types, cursor=session.cursor,
                            persist=session.persist)
-            if self.answer != "approve":
-                self.log.write(refused=self.answer)
-                code = CANCELLED if self.answer == "cancel" else FAILED
+            answer = self.answer()
+            if answer != "approve":
+                self.log.write(refused=answer)
+                code = CANCELLED if answer == "cancel" else FAILED
                 reply(dbus.UInt32(code), dbus.Dictionary({}, signature="sv"))
                 return
         if not session.types & WINDOW:
@@ -214,12 +229,13 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--name", required=True, help="the bus name to own")
     parser.add_argument("--answer", default="approve", choices=["approve", "cancel", "fail"])
+    parser.add_argument("--answer-file", default="")
     parser.add_argument("--log", default="")
     args = parser.parse_args()
 
     DBusGMainLoop(set_as_default=True)
     bus = dbus.SessionBus()
-    ScreenCast(bus, args.answer, Log(args.log))
+    ScreenCast(bus, args.answer, args.answer_file, Log(args.log))
     name = dbus.service.BusName(args.name, bus, do_not_queue=True)
     print("ready", flush=True)
     loop = GLib.MainLoop()

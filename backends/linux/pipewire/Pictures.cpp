@@ -19,9 +19,9 @@ void copyRegion(const std::uint8_t* picture, int stride, PixelOrder order, Regio
     const std::size_t row = static_cast<std::size_t>(region.width) * 4;
     out.resize(row * static_cast<std::size_t>(region.height));
     for (int y = 0; y < region.height; ++y) {
-        const std::uint8_t* from = picture +
-                                   static_cast<std::size_t>(region.y + y) * static_cast<std::size_t>(stride) +
-                                   static_cast<std::size_t>(region.x) * 4;
+        const std::uint8_t* from =
+            picture + static_cast<std::size_t>(region.y + y) * static_cast<std::size_t>(stride) +
+            static_cast<std::size_t>(region.x) * 4;
         std::uint8_t* to = out.data() + row * static_cast<std::size_t>(y);
         if (order == PixelOrder::bgra) {
             std::memcpy(to, from, row);
@@ -44,17 +44,16 @@ CursorImage cursorFromBitmap(const std::uint8_t* pixels, int width, int height, 
     cursor.height = height;
     cursor.bgra.resize(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 4);
     for (int y = 0; y < height; ++y) {
-        const std::uint8_t* from = pixels + static_cast<std::size_t>(y) * static_cast<std::size_t>(stride);
-        std::uint8_t* to = cursor.bgra.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(width) * 4;
+        const std::uint8_t* from =
+            pixels + static_cast<std::size_t>(y) * static_cast<std::size_t>(stride);
+        std::uint8_t* to =
+            cursor.bgra.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(width) * 4;
         for (int x = 0; x < width; ++x) {
             const std::uint8_t* p = from + 4 * x;
-            const unsigned b = order == PixelOrder::bgra ? p[0] : p[2];
-            const unsigned r = order == PixelOrder::bgra ? p[2] : p[0];
-            const unsigned a = p[3];
-            to[4 * x + 0] = static_cast<std::uint8_t>(b * a / 255);
-            to[4 * x + 1] = static_cast<std::uint8_t>(p[1] * a / 255);
-            to[4 * x + 2] = static_cast<std::uint8_t>(r * a / 255);
-            to[4 * x + 3] = static_cast<std::uint8_t>(a);
+            to[4 * x + 0] = order == PixelOrder::bgra ? p[0] : p[2];
+            to[4 * x + 1] = p[1];
+            to[4 * x + 2] = order == PixelOrder::bgra ? p[2] : p[0];
+            to[4 * x + 3] = p[3];
         }
     }
     return cursor;

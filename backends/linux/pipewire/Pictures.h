@@ -34,8 +34,8 @@ struct CursorImage {
     std::vector<std::uint8_t> bgra; // width × height × 4, premultiplied
 };
 
-// The pointer image from a stream's cursor bitmap (straight alpha, as the
-// compositor sends it) of `order`, `stride` bytes per row.
+// The pointer image from a stream's cursor bitmap (premultiplied, as
+// compositors send it) of `order`, `stride` bytes per row.
 CursorImage cursorFromBitmap(const std::uint8_t* pixels, int width, int height, int stride,
                              PixelOrder order);
 

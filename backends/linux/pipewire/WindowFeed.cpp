@@ -1,9 +1,9 @@
 #include "pipewire/WindowFeed.h"
 
+#include "platform/MovieWriter.h"
 #include "x11/FrameQueue.h"
 #include "x11/HostClock.h"
 #include "x11/MovieEncoder.h"
-#include "platform/MovieWriter.h"
 
 #include <pipewire/pipewire.h>
 #include <spa/buffer/meta.h>
@@ -32,7 +32,7 @@ using platform::FrameStatus;
 using platform::ScreenCaptureError;
 
 constexpr std::uint64_t kLinearModifier = 0; // DRM_FORMAT_MOD_LINEAR
-constexpr int kCursorSide = 64;
+constexpr int kLargestCursor = 512;
 constexpr std::size_t cursorMetaSize(int side) {
     return sizeof(spa_meta_cursor) + sizeof(spa_meta_bitmap) +
            static_cast<std::size_t>(side) * static_cast<std::size_t>(side) * 4;
@@ -91,13 +91,20 @@ const spa_pod* enumFormat(spa_pod_builder& b, bool dmabuf) {
     return static_cast<const spa_pod*>(spa_pod_builder_pop(&b, &object));
 }
 
-const spa_pod* metaParam(spa_pod_builder& b, std::uint32_t type, std::size_t size) {
+// A metadata of `type` whose size may lie between `least` and `most`
+// (`size` preferred): compositors fix their own sizes.
+const spa_pod* metaParam(spa_pod_builder& b, std::uint32_t type, std::size_t size,
+                         std::size_t least, std::size_t most) {
     spa_pod_frame object;
+    spa_pod_frame choice;
     spa_pod_builder_push_object(&b, &object, SPA_TYPE_OBJECT_ParamMeta, SPA_PARAM_Meta);
     spa_pod_builder_prop(&b, SPA_PARAM_META_type, 0);
     spa_pod_builder_id(&b, type);
     spa_pod_builder_prop(&b, SPA_PARAM_META_size, 0);
-    spa_pod_builder_int(&b, static_cast<std::int32_t>(size));
+    spa_pod_builder_push_choice(&b, &choice, SPA_CHOICE_Range, 0);
+    for (std::size_t value : {size, least, most})
+        spa_pod_builder_int(&b, static_cast<std::int32_t>(value));
+    spa_pod_builder_pop(&b, &choice);
     return static_cast<const spa_pod*>(spa_pod_builder_pop(&b, &object));
 }
 
@@ -306,8 +313,8 @@ class Feed final : public WindowFeed, public std::enable_shared_from_this<Feed> 
         try {
             writer = platform::openMovieWriter(settings);
         } catch (const platform::MovieError& e) {
-            throw ScreenCaptureError("Quorvane cannot write the movie " +
-                                     configuration.outputPath + ": " + e.what());
+            throw ScreenCaptureError("Quorvane cannot write the movie " + configuration.outputPath +
+                                     ": " + e.what());
         }
         recordingDelegate_ = &delegate;
         encoder_ = std::make_unique<x11::MovieEncoder>(
@@ -347,8 +354,8 @@ class Feed final : public WindowFeed, public std::enable_shared_from_this<Feed> 
   private:
     void stateChanged(pw_stream_state state, const char* error) {
         if (state == PW_STREAM_STATE_ERROR)
-            end(std::string("The window's screen cast failed: ") + (error ? error : "unknown error") +
-                ".");
+            end(std::string("The window's screen cast failed: ") +
+                (error ? error : "unknown error") + ".");
         else if (state == PW_STREAM_STATE_UNCONNECTED)
             end("The recorded window was closed.");
     }
@@ -369,9 +376,12 @@ class Feed final : public WindowFeed, public std::enable_shared_from_this<Feed> 
         spa_pod_builder_init(&b, buffer, sizeof buffer);
         const spa_pod* params[4] = {
             buffersParam(b, dmabuf),
-            metaParam(b, SPA_META_Header, sizeof(spa_meta_header)),
-            metaParam(b, SPA_META_VideoCrop, sizeof(spa_meta_region)),
-            metaParam(b, SPA_META_Cursor, cursorMetaSize(kCursorSide)),
+            metaParam(b, SPA_META_Header, sizeof(spa_meta_header), sizeof(spa_meta_header),
+                      sizeof(spa_meta_header)),
+            metaParam(b, SPA_META_VideoCrop, sizeof(spa_meta_region), sizeof(spa_meta_region),
+                      sizeof(spa_meta_region)),
+            metaParam(b, SPA_META_Cursor, cursorMetaSize(64), cursorMetaSize(1),
+                      cursorMetaSize(kLargestCursor)),
         };
         pw_stream_update_params(stream_, params, 4);
     }

@@ -1,9 +1,9 @@
 // The portal path of window recording on a Wayland session: the window
 // picker (or a restored choice) through the ScreenCast portal, and the
 // chosen window's PipeWire stream as a window capture service.
-#include "portal/ScreenCastPortal.h"
 #include "pipewire/WindowFeed.h"
 #include "platform/PortalCapture.h"
+#include "portal/ScreenCastPortal.h"
 
 #include <cstdlib>
 #include <mutex>
@@ -62,10 +62,10 @@ class Service final : public platform::PortalCaptureService,
         platform::PortalWindow chosen;
         chosen.window.windowID = 0;
         chosen.window.windowLayer = 0;
-        chosen.window.frame = platform::Rect{
-            cast.position ? static_cast<double>(cast.position->first) : 0.0,
-            cast.position ? static_cast<double>(cast.position->second) : 0.0,
-            static_cast<double>(region.width), static_cast<double>(region.height)};
+        chosen.window.frame =
+            platform::Rect{cast.position ? static_cast<double>(cast.position->first) : 0.0,
+                           cast.position ? static_cast<double>(cast.position->second) : 0.0,
+                           static_cast<double>(region.width), static_cast<double>(region.height)};
         chosen.restoreToken = cast.restoreToken;
         return chosen;
     }

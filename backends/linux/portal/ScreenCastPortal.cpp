@@ -146,7 +146,8 @@ class Portal final : public ScreenCastPortal {
                                   g_variant_new_string(token.c_str()));
             g_variant_builder_add(&options, "{sv}", "types", g_variant_new_uint32(kWindowSource));
             g_variant_builder_add(&options, "{sv}", "multiple", g_variant_new_boolean(FALSE));
-            g_variant_builder_add(&options, "{sv}", "cursor_mode", g_variant_new_uint32(cursorMode));
+            g_variant_builder_add(&options, "{sv}", "cursor_mode",
+                                  g_variant_new_uint32(cursorMode));
             g_variant_builder_add(&options, "{sv}", "persist_mode",
                                   g_variant_new_uint32(kPersistUntilRevoked));
             // The portal only takes tokens it made (UUIDs); anything else
@@ -161,9 +162,11 @@ class Portal final : public ScreenCastPortal {
         GVariantBuilder options;
         g_variant_builder_init(&options, G_VARIANT_TYPE_VARDICT);
         const std::string token = nextToken();
-        g_variant_builder_add(&options, "{sv}", "handle_token", g_variant_new_string(token.c_str()));
-        Variant results = request("Start", g_variant_new("(osa{sv})", session_.c_str(), "", &options),
-                                  token, timeouts_.picker);
+        g_variant_builder_add(&options, "{sv}", "handle_token",
+                              g_variant_new_string(token.c_str()));
+        Variant results =
+            request("Start", g_variant_new("(osa{sv})", session_.c_str(), "", &options), token,
+                    timeouts_.picker);
         return started(results.get());
     }
 
@@ -182,7 +185,7 @@ class Portal final : public ScreenCastPortal {
         std::unique_ptr<GUnixFDList, ObjectFree> list(rawList);
         if (!reply || !list)
             throw ScreenCaptureError("The desktop portal gave no PipeWire connection: " +
-                                     describe(error.get()) );
+                                     describe(error.get()));
         gint32 index = -1;
         g_variant_get(reply.get(), "(h)", &index);
         GError* raw2 = nullptr;
@@ -219,10 +222,9 @@ class Portal final : public ScreenCastPortal {
         Pending pending;
         std::string path = requestPath(token);
         auto subscribe = [&](const std::string& p) {
-            return g_dbus_connection_signal_subscribe(connection_.get(), nullptr, kRequest,
-                                                      "Response", p.c_str(), nullptr,
-                                                      G_DBUS_SIGNAL_FLAGS_NONE, onResponse,
-                                                      &pending, nullptr);
+            return g_dbus_connection_signal_subscribe(
+                connection_.get(), nullptr, kRequest, "Response", p.c_str(), nullptr,
+                G_DBUS_SIGNAL_FLAGS_NONE, onResponse, &pending, nullptr);
         };
         guint subscription = subscribe(path);
 
@@ -263,17 +265,18 @@ class Portal final : public ScreenCastPortal {
         if (!pending.done) {
             // Take the picker away rather than leave it waiting for nobody.
             GError* closeError = nullptr;
-            Variant closed(g_dbus_connection_call_sync(connection_.get(), kBusName, path.c_str(),
-                                                       kRequest, "Close", nullptr, nullptr,
-                                                       G_DBUS_CALL_FLAGS_NONE, 5000, nullptr,
-                                                       &closeError));
+            Variant closed(g_dbus_connection_call_sync(
+                connection_.get(), kBusName, path.c_str(), kRequest, "Close", nullptr, nullptr,
+                G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, &closeError));
             Error ignored(closeError);
             throw ScreenAccessRefused("No answer came from the desktop in time.");
         }
         if (pending.response == 1) throw ScreenAccessRefused("The screen cast was cancelled.");
-        if (pending.response != 0) throw ScreenAccessRefused("The desktop refused the screen cast.");
-        if (!pending.results) pending.results.reset(g_variant_ref_sink(
-                                  g_variant_new_array(G_VARIANT_TYPE("{sv}"), nullptr, 0)));
+        if (pending.response != 0)
+            throw ScreenAccessRefused("The desktop refused the screen cast.");
+        if (!pending.results)
+            pending.results.reset(
+                g_variant_ref_sink(g_variant_new_array(G_VARIANT_TYPE("{sv}"), nullptr, 0)));
         return std::move(pending.results);
     }
 

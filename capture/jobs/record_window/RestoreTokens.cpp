@@ -17,7 +17,8 @@ namespace {
 
 std::optional<std::string> homeFolder() {
     if (const char* home = std::getenv("HOME"); home && *home == '/') return std::string(home);
-    if (const passwd* entry = ::getpwuid(::getuid()); entry && entry->pw_dir && *entry->pw_dir == '/')
+    if (const passwd* entry = ::getpwuid(::getuid());
+        entry && entry->pw_dir && *entry->pw_dir == '/')
         return std::string(entry->pw_dir);
     return std::nullopt;
 }
