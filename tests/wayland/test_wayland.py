@@ -216,6 +216,23 @@ class WaylandDesktop(unittest.TestCase):
                                env=dict(env, XDG_SESSION_TYPE="tty"))
         self.assertEqual(json.loads(plain.stdout), {"granted": False, "ok": True})
 
+    def test_5_closing_the_window_ends_the_recording_by_itself(self):
+        # A second terminal takes the focus, so the picker's choice is it.
+        ready = os.path.join(temp_dir(self), "ready")
+        terminal = self.rig.spawn(["foot", "sh", "-c", "touch %s; exec sleep 60" % ready])
+        self.rig.wait_for(lambda: os.path.exists(ready), "the second terminal")
+        time.sleep(0.5)
+        out = os.path.join(temp_dir(self), "closed.mov")
+        recorder = self.record("--out", out, "--app", "closing")
+        self.assertEqual(recorder.line()["event"], "started")
+        time.sleep(1)
+        terminal.terminate()
+        stopped = recorder.line()
+        self.assertEqual(recorder.proc.wait(timeout=30), 0)
+        self.assertEqual(sorted(stopped), ["clicks", "event", "file", "ok", "reason"])
+        self.assertEqual(stopped["reason"], "The recorded window was closed.")
+        self.assertGreaterEqual(float(ffprobe(out)["format"]["duration"]), 0.5)
+
 
 if __name__ == "__main__":
     unittest.main()

@@ -188,6 +188,10 @@ class Feed final : public WindowFeed, public std::enable_shared_from_this<Feed> 
         if (loop_) pw_thread_loop_stop(loop_);
         if (stream_) spa_hook_remove(&streamListener_);
         if (core_) spa_hook_remove(&coreListener_);
+        if (registry_) {
+            spa_hook_remove(&registryListener_);
+            pw_proxy_destroy(reinterpret_cast<pw_proxy*>(registry_));
+        }
         encoder_.reset();
         if (timer_) pw_loop_destroy_source(pw_thread_loop_get_loop(loop_), timer_);
         if (stream_) pw_stream_destroy(stream_);
@@ -218,6 +222,23 @@ class Feed final : public WindowFeed, public std::enable_shared_from_this<Feed> 
             return e;
         }();
         pw_core_add_listener(core_, &coreListener_, &coreEvents, this);
+
+        // The compositor removes the window's node when the window goes;
+        // the stream itself only pauses then.
+        node_ = node;
+        registry_ = pw_core_get_registry(core_, PW_VERSION_REGISTRY, 0);
+        if (registry_) {
+            static const pw_registry_events registryEvents = [] {
+                pw_registry_events e{};
+                e.version = PW_VERSION_REGISTRY_EVENTS;
+                e.global_remove = [](void* self, std::uint32_t id) {
+                    auto* feed = static_cast<Feed*>(self);
+                    if (id == feed->node_) feed->end("The recorded window was closed.");
+                };
+                return e;
+            }();
+            pw_registry_add_listener(registry_, &registryListener_, &registryEvents, this);
+        }
 
         stream_ = pw_stream_new(core_, "quorvane-window",
                                 pw_properties_new(PW_KEY_MEDIA_TYPE, "Video", PW_KEY_MEDIA_CATEGORY,
@@ -557,6 +578,9 @@ class Feed final : public WindowFeed, public std::enable_shared_from_this<Feed> 
     pw_stream* stream_ = nullptr;
     spa_hook coreListener_{};
     spa_hook streamListener_{};
+    pw_registry* registry_ = nullptr;
+    spa_hook registryListener_{};
+    std::uint32_t node_ = 0;
     spa_source* timer_ = nullptr;
 
     // PipeWire thread (or under the loop lock).
