@@ -366,6 +366,7 @@ class Feed final : public WindowFeed, public std::enable_shared_from_this<Feed> 
         stopped_ = true;
         stopRequested_ = true;
         pw_thread_loop_lock(loop_);
+        emitDue(true); // a change the frame rate held back still makes the movie
         recording_ = false;
         if (stream_) pw_stream_set_active(stream_, false);
         pw_thread_loop_unlock(loop_);
@@ -507,10 +508,10 @@ class Feed final : public WindowFeed, public std::enable_shared_from_this<Feed> 
 
     // Emits the pending change now, or arms the timer for when the frame
     // rate allows it.
-    void emitDue() {
+    void emitDue(bool last = false) {
         if (!recording_ || !pending_ || !havePicture_) return;
         const double now = x11::monotonicSeconds();
-        if (lastEmit_ && now < *lastEmit_ + interval_) {
+        if (!last && lastEmit_ && now < *lastEmit_ + interval_) {
             armTimer(*lastEmit_ + interval_ - now);
             return;
         }
