@@ -17,6 +17,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <condition_variable>
@@ -33,6 +34,8 @@ using platform::ScreenCaptureError;
 
 constexpr std::uint64_t kLinearModifier = 0; // DRM_FORMAT_MOD_LINEAR
 constexpr int kLargestCursor = 512;
+// How long to wait for the first picture before asking for it again.
+constexpr std::chrono::seconds kNudgeAfter{2};
 constexpr std::size_t cursorMetaSize(int side) {
     return sizeof(spa_meta_cursor) + sizeof(spa_meta_bitmap) +
            static_cast<std::size_t>(side) * static_cast<std::size_t>(side) * 4;
@@ -276,9 +279,26 @@ class Feed final : public WindowFeed, public std::enable_shared_from_this<Feed> 
         pw_thread_loop_unlock(loop_);
         if (r < 0) throw ScreenCaptureError("Quorvane cannot connect to the window's screen cast.");
 
+        // A compositor sends a still window's picture once, when the stream
+        // starts; one lost while the buffers were being agreed on would never
+        // come again. Pausing and resuming the stream asks for it anew.
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
         std::unique_lock guard(waitLock_);
-        if (!firstPicture_.wait_for(guard, timeout, [&] { return havePicture_ || failure_; }))
-            throw ScreenCaptureError("The window's screen cast sent no picture.");
+        while (!havePicture_ && !failure_) {
+            const auto now = std::chrono::steady_clock::now();
+            if (now >= deadline)
+                throw ScreenCaptureError("The window's screen cast sent no picture.");
+            const auto wait =
+                std::min<std::chrono::steady_clock::duration>(deadline - now, kNudgeAfter);
+            if (firstPicture_.wait_for(guard, wait, [&] { return havePicture_ || failure_; }))
+                break;
+            guard.unlock();
+            pw_thread_loop_lock(loop_);
+            pw_stream_set_active(stream_, false);
+            pw_stream_set_active(stream_, true);
+            pw_thread_loop_unlock(loop_);
+            guard.lock();
+        }
         if (!havePicture_) throw ScreenCaptureError(*failure_);
     }
 
