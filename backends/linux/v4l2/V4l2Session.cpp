@@ -282,7 +282,7 @@ class V4l2Session final : public CaptureSession {
     CaptureDevice camera_;
     std::vector<backends::v4l2::FrameSize> sizes_;
     std::optional<backends::v4l2::FrameSize> chosen_;
-    backends::v4l2::Fd fd_;
+    io::UniqueFd fd_;
     v4l2_pix_format format_{};
     std::vector<Mapping> mappings_;
     std::unique_ptr<backends::v4l2::FrameConverter> converter_;

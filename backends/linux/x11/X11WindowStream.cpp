@@ -1,5 +1,6 @@
 #include "x11/X11WindowStream.h"
 
+#include "io/UniqueFd.h"
 #include "x11/FrameQueue.h"
 #include "x11/HostClock.h"
 #include "x11/MovieEncoder.h"
@@ -25,20 +26,16 @@ using platform::FrameStatus;
 class Wakeup {
   public:
     Wakeup() : fd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
-        if (fd_ < 0)
-            throw platform::ScreenCaptureError("Quorvane cannot start its capture thread.");
+        if (!fd_) throw platform::ScreenCaptureError("Quorvane cannot start its capture thread.");
     }
-    ~Wakeup() { ::close(fd_); }
-    Wakeup(const Wakeup&) = delete;
-    Wakeup& operator=(const Wakeup&) = delete;
     void signal() {
         const std::uint64_t one = 1;
-        [[maybe_unused]] auto n = ::write(fd_, &one, sizeof one);
+        [[maybe_unused]] auto n = ::write(fd_.get(), &one, sizeof one);
     }
-    int fd() const { return fd_; }
+    int fd() const { return fd_.get(); }
 
   private:
-    int fd_;
+    io::UniqueFd fd_;
 };
 
 // The movie's preset: the fastest one at sizes above 720p, so that 1080p at
