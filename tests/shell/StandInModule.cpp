@@ -7,7 +7,9 @@
 #include <vector>
 
 #ifndef STAND_IN_WITHOUT_BUILD
-extern "C" const char* quorvane_module_build_id() { return "0.0.2-another-build"; }
+extern "C" const char* quorvane_module_build_id() {
+    return "0.0.2-another-build";
+}
 #endif
 
 // Never called by a program that checks its modules; says so if it is.
