@@ -1,6 +1,6 @@
 #pragma once
-// One V4L2 device node: an owned descriptor, ioctls that survive signals,
-// and what the node can capture.
+// One V4L2 device node: opening it as an owned descriptor, ioctls that
+// survive signals, and what the node can capture.
 #include "io/UniqueFd.h"
 
 #include <cstdint>
