@@ -2,7 +2,7 @@
 // run without --app, where the file lives, and files that are not ours.
 #include "jobs/record_window/RestoreTokens.h"
 
-#include "../record_window/TempDir.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -13,8 +13,8 @@
 namespace quorvane::jobs::record_window {
 namespace {
 
-using testing::readFile;
-using testing::TempDir;
+using quorvane::testing::readFile;
+using quorvane::testing::TempDir;
 
 TEST(RestoreTokens, KeepsOneChoicePerAppTextAndOneWithoutApp) {
     TempDir dir;

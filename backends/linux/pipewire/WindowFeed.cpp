@@ -1,8 +1,8 @@
 #include "pipewire/WindowFeed.h"
 
+#include "platform/HostClock.h"
 #include "platform/MovieWriter.h"
 #include "x11/FrameQueue.h"
-#include "x11/HostClock.h"
 #include "x11/MovieEncoder.h"
 
 #include <pipewire/pipewire.h>
@@ -167,7 +167,7 @@ class FeedPointer final : public platform::PointerSource {
   public:
     FeedPointer(std::shared_ptr<Feed> feed, const platform::Rect& frame)
         : feed_(std::move(feed)), frame_(frame) {}
-    double now() override { return x11::monotonicSeconds(); }
+    double now() override { return platform::hostTimeNow(); }
     platform::Point mouseLocation() override;
     unsigned pressedMouseButtons() override { return 0; }
     double mainDisplayHeight() override { return frame_.y + frame_.height; }
@@ -530,7 +530,7 @@ class Feed final : public WindowFeed, public std::enable_shared_from_this<Feed> 
     // rate allows it.
     void emitDue(bool last = false) {
         if (!recording_ || !pending_ || !havePicture_) return;
-        const double now = x11::monotonicSeconds();
+        const double now = platform::hostTimeNow();
         if (!last && lastEmit_ && now < *lastEmit_ + interval_) {
             armTimer(*lastEmit_ + interval_ - now);
             return;
@@ -587,7 +587,7 @@ class Feed final : public WindowFeed, public std::enable_shared_from_this<Feed> 
         std::lock_guard guard(finishLock_);
         if (finished_) return;
         finished_ = true;
-        const double stoppedAt = x11::monotonicSeconds();
+        const double stoppedAt = platform::hostTimeNow();
         if (encoder_) encoder_->finish(firstFrame_ ? stoppedAt - *firstFrame_ : 0);
         deliver(FrameStatus::stopped, stoppedAt);
         if (onStopped_) onStopped_();
