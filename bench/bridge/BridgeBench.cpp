@@ -61,6 +61,20 @@ std::string lineOfSize(std::size_t size, bool reply) {
     return head + std::string(size - head.size() - tail.size(), 'x') + tail;
 }
 
+// Reads until the bytes read end with `tail`: whatever a relay passes on
+// before it, it is let through.
+void drainUntil(int fd, const std::string& tail) {
+    std::vector<char> buffer(1 << 20);
+    std::string last;
+    for (;;) {
+        ssize_t n = ::read(fd, buffer.data(), buffer.size());
+        if (n <= 0) die("read");
+        last.append(buffer.data(), static_cast<std::size_t>(n));
+        if (last.size() > tail.size()) last.erase(0, last.size() - tail.size());
+        if (last == tail) return;
+    }
+}
+
 struct Relay {
     pid_t pid = -1;
     int in = -1;  // its standard input
@@ -241,7 +255,10 @@ class Bench {
             writeAll(from, line.data(), line.size());
             if (overLimit) writeAll(from, hello.data(), hello.size());
         });
-        drain(to, overLimit ? hello.size() : line.size());
+        if (overLimit)
+            drainUntil(to, hello);
+        else
+            drain(to, line.size());
         writer.join();
         std::ifstream status("/proc/" + std::to_string(relay.pid) + "/status");
         double mib = 0;
