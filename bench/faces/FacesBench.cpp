@@ -1,7 +1,7 @@
 // Measures the faces job's video path: detection per 1280×720 picture, and
 // one pass over a video sampled every `every` seconds with the forward-walking
 // reader against a reader that seeks for every sample (same detector).
-#include "VideoFrames.h"
+#include "ffmpeg/VideoFrames.h"
 #include "platform/FaceDetector.h"
 
 #include <chrono>
@@ -33,11 +33,11 @@ struct Pass {
     long withFaces = 0;
 };
 
-Pass pass(const std::string& path, double every, ffmpeg::FrameSeeking seeking,
+Pass pass(const std::string& path, double every, backends::ffmpeg::FrameSeeking seeking,
           FaceDetector& detector) {
     Pass p;
     const auto start = Clock::now();
-    const auto video = ffmpeg::openVideoFile(path, seeking);
+    const auto video = backends::ffmpeg::openVideoFile(path, seeking);
     const double length = video->duration();
     for (long i = 0; i < 2400; ++i) {
         const double t = every * static_cast<double>(i);
@@ -76,7 +76,8 @@ int main(int argc, char** argv) {
     std::printf("detector created in %.3f s\n", seconds(created));
 
     // Detection alone on one 1280×720 picture.
-    const auto video = ffmpeg::openVideoFile(path, ffmpeg::FrameSeeking::forwardWalk);
+    const auto video =
+        backends::ffmpeg::openVideoFile(path, backends::ffmpeg::FrameSeeking::forwardWalk);
     const auto picture = video->pictureAt(1.0, 1280, 1280);
     if (!picture) return 1;
     detector->detect(*picture);
@@ -90,9 +91,9 @@ int main(int argc, char** argv) {
                 (threadCpuSeconds() - cpuStart) / rounds * 1000);
 
     if (argc > 3) return 0; // detection only
-    const Pass walk = pass(path, every, ffmpeg::FrameSeeking::forwardWalk, *detector);
+    const Pass walk = pass(path, every, backends::ffmpeg::FrameSeeking::forwardWalk, *detector);
     print("forward walk", walk);
-    const Pass seek = pass(path, every, ffmpeg::FrameSeeking::everySample, *detector);
+    const Pass seek = pass(path, every, backends::ffmpeg::FrameSeeking::everySample, *detector);
     print("seek every sample", seek);
     std::printf("whole pass: forward walk %.2fx faster; reading alone: %.2fx faster\n",
                 seek.wall / walk.wall, (seek.wall - seek.detecting) / (walk.wall - walk.detecting));

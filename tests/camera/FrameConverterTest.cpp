@@ -1,12 +1,12 @@
 // The V4L2 session's picture path: centred square, mirror, scale.
-#include "FrameConverter.h"
+#include "v4l2/FrameConverter.h"
 
 #include <cstdio>
 #include <gtest/gtest.h>
 #include <linux/videodev2.h>
 #include <memory>
 
-using namespace quorvane::platform::v4l2;
+using namespace quorvane::backends::v4l2;
 
 namespace {
 

@@ -1,6 +1,6 @@
 #include "SyntheticCamera.h"
 
-#include "FrameConverter.h"
+#include "v4l2/FrameConverter.h"
 
 #include <chrono>
 #include <cmath>
@@ -11,7 +11,7 @@
 namespace quorvane::testing {
 
 struct SyntheticCamera::Pictures {
-    std::unique_ptr<platform::v4l2::FrameConverter> converter;
+    std::unique_ptr<backends::v4l2::FrameConverter> converter;
     std::vector<std::vector<std::uint8_t>> captures; // a short loop of YUYV pictures
     std::size_t next = 0;
     std::atomic<int> outstanding{0};
@@ -63,7 +63,7 @@ class SyntheticSession final : public platform::CaptureSession {
         c_.delegate = &delegate;
         c_.videoQueue = &queue;
         c_.pictures = std::make_shared<SyntheticCamera::Pictures>();
-        c_.pictures->converter = platform::v4l2::FrameConverter::make(
+        c_.pictures->converter = backends::v4l2::FrameConverter::make(
             V4L2_PIX_FMT_YUYV, c_.captureWidth, c_.captureHeight, c_.captureWidth * 2, size);
         std::minstd_rand noise(7);
         // A moving bar over 30 pictures for the benchmark; tests need two.
@@ -133,7 +133,7 @@ bool SyntheticCamera::frame(double time) {
         ++dropped;
         return false;
     }
-    auto picture = std::make_shared<platform::v4l2::SquarePicture>();
+    auto picture = std::make_shared<backends::v4l2::SquarePicture>();
     const auto& capture = p->captures[p->next++ % p->captures.size()];
     if (!p->converter->convert(capture.data(), capture.size(), mirror, *picture)) return false;
     ++p->outstanding;

@@ -9,7 +9,7 @@
 #include <cmath>
 #include <limits>
 
-namespace quorvane::record_window {
+namespace quorvane::jobs::record_window {
 namespace {
 
 using testing::FakePointer;
@@ -219,4 +219,4 @@ TEST_F(ClickLogRun, SampleThatCannotBeWrittenGivesNothing) {
 }
 
 } // namespace
-} // namespace quorvane::record_window
+} // namespace quorvane::jobs::record_window

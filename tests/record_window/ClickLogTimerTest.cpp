@@ -10,7 +10,7 @@
 #include <chrono>
 #include <thread>
 
-namespace quorvane::record_window {
+namespace quorvane::jobs::record_window {
 namespace {
 
 using testing::FakePointer;
@@ -60,4 +60,4 @@ TEST(ClickLogTimer, DroppedLogIsNotReached) {
 }
 
 } // namespace
-} // namespace quorvane::record_window
+} // namespace quorvane::jobs::record_window

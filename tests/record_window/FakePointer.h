@@ -5,7 +5,7 @@
 #include <atomic>
 #include <mutex>
 
-namespace quorvane::record_window::testing {
+namespace quorvane::jobs::record_window::testing {
 
 class FakePointer final : public platform::PointerSource {
   public:
@@ -49,4 +49,4 @@ class FakePointer final : public platform::PointerSource {
     unsigned buttons_ = 0;
 };
 
-} // namespace quorvane::record_window::testing
+} // namespace quorvane::jobs::record_window::testing

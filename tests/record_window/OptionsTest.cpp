@@ -4,7 +4,7 @@
 
 #include <limits>
 
-namespace quorvane::record_window {
+namespace quorvane::jobs::record_window {
 namespace {
 
 using Args = std::vector<std::string>;
@@ -62,4 +62,4 @@ TEST(RecordWindowOptions, DurationDeadline) {
 }
 
 } // namespace
-} // namespace quorvane::record_window
+} // namespace quorvane::jobs::record_window

@@ -5,7 +5,7 @@
 #include <string>
 #include <unistd.h>
 
-namespace quorvane::record_window::testing {
+namespace quorvane::jobs::record_window::testing {
 
 // A private folder removed at the end of the test.
 class TempDir {
@@ -25,4 +25,4 @@ inline std::string readFile(const std::filesystem::path& p) {
     return s.str();
 }
 
-} // namespace quorvane::record_window::testing
+} // namespace quorvane::jobs::record_window::testing

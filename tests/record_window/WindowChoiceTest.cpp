@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-namespace quorvane::record_window {
+namespace quorvane::jobs::record_window {
 namespace {
 
 platform::Window window(std::uint32_t id, const char* app, double w, double h) {
@@ -65,4 +65,4 @@ TEST(WindowChoice, WindowNumberWinsOverTheApplicationText) {
 }
 
 } // namespace
-} // namespace quorvane::record_window
+} // namespace quorvane::jobs::record_window

@@ -13,7 +13,7 @@
 #include <limits>
 #include <thread>
 
-namespace quorvane::record_window {
+namespace quorvane::jobs::record_window {
 namespace {
 
 using testing::FakePointer;
@@ -184,4 +184,4 @@ TEST_F(Recording, StoppedEventWithoutClickLogHasNoClicks) {
 }
 
 } // namespace
-} // namespace quorvane::record_window
+} // namespace quorvane::jobs::record_window

@@ -1,9 +1,9 @@
 // The pure parts of the pocketsphinx engine: locale names, which tokens are
 // words, and the model folder.
-#include "Locales.h"
-#include "ModelCatalog.h"
-#include "PocketsphinxEngine.h"
-#include "WordText.h"
+#include "pocketsphinx/Locales.h"
+#include "pocketsphinx/ModelCatalog.h"
+#include "pocketsphinx/PocketsphinxEngine.h"
+#include "pocketsphinx/WordText.h"
 
 #include <gtest/gtest.h>
 
@@ -11,7 +11,7 @@
 #include <fstream>
 #include <map>
 
-namespace quorvane::platform::pocketsphinx {
+namespace quorvane::backends::pocketsphinx {
 namespace {
 
 TEST(LocaleNames, NormaliseToBcp47) {
@@ -154,4 +154,4 @@ TEST(SystemModels, TheInstalledAmericanEnglishModelIsFound) {
 }
 
 } // namespace
-} // namespace quorvane::platform::pocketsphinx
+} // namespace quorvane::backends::pocketsphinx

@@ -7,7 +7,7 @@
 
 #include <map>
 
-namespace quorvane::transcribe {
+namespace quorvane::jobs::transcribe {
 namespace {
 
 using platform::AudioTimeRange;
@@ -175,4 +175,4 @@ TEST(TranscribeFileTest, EmptyAudioCancelsTheAnalysis) {
 }
 
 } // namespace
-} // namespace quorvane::transcribe
+} // namespace quorvane::jobs::transcribe

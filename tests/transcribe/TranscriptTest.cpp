@@ -8,7 +8,7 @@
 #include <cmath>
 #include <limits>
 
-namespace quorvane::transcribe {
+namespace quorvane::jobs::transcribe {
 namespace {
 
 TEST(TranscriptEncoding, WritesEveryMemberAtFullPrecision) {
@@ -81,4 +81,4 @@ TEST(WordCollectorTest, TrimLeavesInnerSpaceAndBrokenBytes) {
 }
 
 } // namespace
-} // namespace quorvane::transcribe
+} // namespace quorvane::jobs::transcribe

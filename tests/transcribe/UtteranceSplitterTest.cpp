@@ -1,10 +1,10 @@
-#include "UtteranceSplitter.h"
+#include "pocketsphinx/UtteranceSplitter.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 
-namespace quorvane::platform::pocketsphinx {
+namespace quorvane::backends::pocketsphinx {
 namespace {
 
 // Builds a 16 kHz signal from pieces of tone ("speech") and silence.
@@ -95,4 +95,4 @@ TEST(UtteranceSplitterTest, LongSpeechWithoutPausesIsCutToBoundedPieces) {
 }
 
 } // namespace
-} // namespace quorvane::platform::pocketsphinx
+} // namespace quorvane::backends::pocketsphinx

@@ -12,7 +12,7 @@
 #include <filesystem>
 #include <unistd.h>
 
-namespace quorvane::record_window {
+namespace quorvane::jobs::record_window {
 namespace {
 
 constexpr std::chrono::nanoseconds tickInterval{16'666'667};
@@ -198,4 +198,4 @@ std::optional<std::string> ClickLog::finish(const std::string& videoFile) {
     return path;
 }
 
-} // namespace quorvane::record_window
+} // namespace quorvane::jobs::record_window

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-namespace quorvane::record_window {
+namespace quorvane::jobs::record_window {
 
 struct Sample {
     double time = 0;     // host clock, seconds
@@ -87,4 +87,4 @@ std::string sideFilePath(const std::string& videoFile);
 bool writeAtomically(const std::string& path, const std::string& bytes);
 
 } // namespace clicklog
-} // namespace quorvane::record_window
+} // namespace quorvane::jobs::record_window

@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <cmath>
 
-namespace quorvane::record_window {
+namespace quorvane::jobs::record_window {
 
 std::optional<Options> readOptions(const std::vector<std::string>& args) {
     const auto out = shell::option("--out", args);
@@ -32,4 +32,4 @@ std::optional<std::chrono::nanoseconds> durationDeadline(double maxSeconds) {
     return std::chrono::nanoseconds{static_cast<std::int64_t>(std::llround(maxSeconds * 1e9))};
 }
 
-} // namespace quorvane::record_window
+} // namespace quorvane::jobs::record_window

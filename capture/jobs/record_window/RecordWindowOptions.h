@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-namespace quorvane::record_window {
+namespace quorvane::jobs::record_window {
 
 struct Options {
     std::string out;                       // the movie path, as given
@@ -26,4 +26,4 @@ std::optional<Options> readOptions(const std::vector<std::string>& args);
 // the clock can count.
 std::optional<std::chrono::nanoseconds> durationDeadline(double maxSeconds);
 
-} // namespace quorvane::record_window
+} // namespace quorvane::jobs::record_window

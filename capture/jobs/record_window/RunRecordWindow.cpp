@@ -24,7 +24,7 @@
 namespace quorvane::jobs {
 namespace {
 
-using record_window::WindowRecording;
+using jobs::record_window::WindowRecording;
 
 // What the job shares between its tasks for the life of the process.
 struct Job {
@@ -58,7 +58,7 @@ void startStopSequence(std::shared_ptr<WindowRecording> recording) {
 }
 
 void armDuration(std::shared_ptr<WindowRecording> recording, double maxSeconds) {
-    const auto deadline = record_window::durationDeadline(maxSeconds);
+    const auto deadline = jobs::record_window::durationDeadline(maxSeconds);
     if (!deadline) return; // no deadline that a clock can reach
     runtime::startTask([recording = std::move(recording), after = *deadline] {
         std::this_thread::sleep_for(after);
@@ -66,7 +66,7 @@ void armDuration(std::shared_ptr<WindowRecording> recording, double maxSeconds) 
     });
 }
 
-void recordingTask(const std::shared_ptr<Job>& job, const record_window::Options& options) {
+void recordingTask(const std::shared_ptr<Job>& job, const jobs::record_window::Options& options) {
     std::vector<platform::Window> windows;
     try {
         windows = realWindows(*job->screen);
@@ -74,12 +74,12 @@ void recordingTask(const std::shared_ptr<Job>& job, const record_window::Options
         failToStart(*job->screen, e.what());
     }
 
-    const auto window = record_window::chooseWindow(windows, options.windowId, options.app);
+    const auto window = jobs::record_window::chooseWindow(windows, options.windowId, options.app);
     if (!window)
         shell::failWith("No window of " + options.app.value_or("that app") +
                         " is open on screen. Open it first.");
 
-    record_window::PixelSize size;
+    jobs::record_window::PixelSize size;
     try {
         size = job->recording->start(*window, options.fps, options.cursor);
     } catch (const std::exception& e) {
@@ -101,7 +101,7 @@ void recordingTask(const std::shared_ptr<Job>& job, const record_window::Options
 void runRecordWindow(const Args& rest) {
     // Linux has no system version to require and no activation policy: the
     // process never shows up as an application anyway.
-    const auto options = record_window::readOptions(rest);
+    const auto options = jobs::record_window::readOptions(rest);
     if (!options) shell::failWith("usage: record-window --out <file> --app <name>");
 
     auto job = std::make_shared<Job>();

@@ -6,7 +6,7 @@
 #include <langinfo.h>
 #include <locale.h>
 
-namespace quorvane::record_window {
+namespace quorvane::jobs::record_window {
 namespace {
 
 // The user's character rules when they are Unicode ones, else C.UTF-8's, so
@@ -97,4 +97,4 @@ std::optional<platform::Window> chooseWindow(const std::vector<platform::Window>
     return *choice;
 }
 
-} // namespace quorvane::record_window
+} // namespace quorvane::jobs::record_window

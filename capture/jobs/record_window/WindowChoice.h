@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-namespace quorvane::record_window {
+namespace quorvane::jobs::record_window {
 
 // Whether `text` contains `part`, compared without regard to case under the
 // user's locale. An empty `part` is contained nowhere.
@@ -21,4 +21,4 @@ std::optional<platform::Window> chooseWindow(const std::vector<platform::Window>
                                              std::optional<std::uint32_t> windowId,
                                              const std::optional<std::string>& app);
 
-} // namespace quorvane::record_window
+} // namespace quorvane::jobs::record_window

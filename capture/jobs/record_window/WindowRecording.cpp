@@ -5,7 +5,7 @@
 #include <climits>
 #include <cmath>
 
-namespace quorvane::record_window {
+namespace quorvane::jobs::record_window {
 
 int pixelDimension(double points, double scale) {
     const double half = points * scale * 0.5;
@@ -108,4 +108,4 @@ void WindowRecording::recordingOutputDidFail(const std::string& description) {
     shell::failWith("The recording failed. " + description);
 }
 
-} // namespace quorvane::record_window
+} // namespace quorvane::jobs::record_window

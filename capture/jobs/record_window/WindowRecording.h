@@ -12,7 +12,7 @@
 #include <mutex>
 #include <string>
 
-namespace quorvane::record_window {
+namespace quorvane::jobs::record_window {
 
 struct PixelSize {
     int width = 0;
@@ -73,4 +73,4 @@ class WindowRecording final : public platform::StreamOutput,
     std::shared_ptr<ClickLog> clickLog_;
 };
 
-} // namespace quorvane::record_window
+} // namespace quorvane::jobs::record_window

@@ -30,10 +30,10 @@ void writeLine(std::string line) {
 
 [[noreturn]] void transcriptionTask(std::shared_ptr<platform::SpeechEngine> engine,
                                     std::string path, std::optional<std::string> localeId) {
-    transcribe::Transcript transcript;
+    jobs::transcribe::Transcript transcript;
     try {
-        transcript = transcribe::transcribeFile(*engine, platform::openAudioFile, path, localeId,
-                                                platform::currentLocaleIdentifier);
+        transcript = jobs::transcribe::transcribeFile(*engine, platform::openAudioFile, path,
+                                                      localeId, platform::currentLocaleIdentifier);
     } catch (const std::exception& e) {
         // A path or locale that is not UTF-8 would make the error object
         // unprintable; the user still gets a line.
@@ -41,7 +41,7 @@ void writeLine(std::string line) {
     }
     std::string text;
     try {
-        text = transcribe::encodeTranscript(transcript);
+        text = jobs::transcribe::encodeTranscript(transcript);
     } catch (const json::EncodingError& e) {
         shell::failWith(e.what());
     }

@@ -3,7 +3,7 @@
 
 #include <string>
 
-namespace quorvane::transcribe {
+namespace quorvane::jobs::transcribe {
 
 // The job's own failure: no speech model fits the requested locale. Its
 // what() is the user's message and nothing else.
@@ -22,4 +22,4 @@ class TranscribeError : public UserError {
     Case kind_;
 };
 
-} // namespace quorvane::transcribe
+} // namespace quorvane::jobs::transcribe

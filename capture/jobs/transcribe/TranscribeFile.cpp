@@ -3,7 +3,7 @@
 #include "jobs/transcribe/TranscribeError.h"
 #include "jobs/transcribe/WordCollector.h"
 
-namespace quorvane::transcribe {
+namespace quorvane::jobs::transcribe {
 
 Transcript transcribeFile(platform::SpeechEngine& engine, const AudioOpener& openAudio,
                           const std::string& path, const std::optional<std::string>& localeId,
@@ -37,4 +37,4 @@ Transcript transcribeFile(platform::SpeechEngine& engine, const AudioOpener& ope
     return transcript;
 }
 
-} // namespace quorvane::transcribe
+} // namespace quorvane::jobs::transcribe

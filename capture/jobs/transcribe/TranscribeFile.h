@@ -8,7 +8,7 @@
 #include <optional>
 #include <string>
 
-namespace quorvane::transcribe {
+namespace quorvane::jobs::transcribe {
 
 using AudioOpener = std::function<std::unique_ptr<platform::AudioSource>(const std::string&)>;
 
@@ -19,4 +19,4 @@ Transcript transcribeFile(platform::SpeechEngine& engine, const AudioOpener& ope
                           const std::string& path, const std::optional<std::string>& localeId,
                           const std::function<std::string()>& currentLocale);
 
-} // namespace quorvane::transcribe
+} // namespace quorvane::jobs::transcribe

@@ -2,7 +2,7 @@
 
 #include "json/Writer.h"
 
-namespace quorvane::transcribe {
+namespace quorvane::jobs::transcribe {
 
 std::string encodeTranscript(const Transcript& transcript) {
     json::Array words;
@@ -16,4 +16,4 @@ std::string encodeTranscript(const Transcript& transcript) {
                                         {"words", std::move(words)}});
 }
 
-} // namespace quorvane::transcribe
+} // namespace quorvane::jobs::transcribe

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-namespace quorvane::transcribe {
+namespace quorvane::jobs::transcribe {
 
 struct SpokenWord {
     std::string text; // never empty, no white space at either end
@@ -24,4 +24,4 @@ struct Transcript {
 // finite; nothing is produced then.
 std::string encodeTranscript(const Transcript& transcript);
 
-} // namespace quorvane::transcribe
+} // namespace quorvane::jobs::transcribe

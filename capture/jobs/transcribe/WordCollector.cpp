@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-namespace quorvane::transcribe {
+namespace quorvane::jobs::transcribe {
 namespace {
 
 bool isWhitespace(char32_t c) {
@@ -74,4 +74,4 @@ void WordCollector::add(const platform::SpeechResult& result) {
     }
 }
 
-} // namespace quorvane::transcribe
+} // namespace quorvane::jobs::transcribe

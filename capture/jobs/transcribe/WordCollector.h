@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-namespace quorvane::transcribe {
+namespace quorvane::jobs::transcribe {
 
 class WordCollector {
   public:
@@ -25,4 +25,4 @@ class WordCollector {
 // `text` without Unicode white space and line breaks at either end.
 std::string trimWhitespace(std::string_view text);
 
-} // namespace quorvane::transcribe
+} // namespace quorvane::jobs::transcribe

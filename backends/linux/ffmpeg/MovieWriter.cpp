@@ -1,0 +1,346 @@
+// The movie writer on FFmpeg: libx264 (+ the native AAC encoder) into a
+// fragmented QuickTime movie. Fragments start at every key frame and each
+// packet is flushed as it is written, so a killed process leaves a movie that
+// plays up to its last key frame.
+#include "platform/MovieWriter.h"
+
+#include "ffmpeg/Handles.h"
+
+extern "C" {
+#include <libavutil/channel_layout.h>
+#include <libavutil/opt.h>
+}
+
+#include <cmath>
+#include <limits>
+#include <vector>
+
+namespace quorvane::platform {
+namespace ff = backends::ffmpeg;
+namespace {
+
+// 90 kHz, the usual movie clock: exact for every common frame rate.
+constexpr AVRational kVideoTimeBase{1, 90000};
+
+void check(int code) {
+    if (code < 0) throw MovieError(ff::errorText(code));
+}
+
+AVPixelFormat avFormat(PixelFormat f) {
+    switch (f) {
+    case PixelFormat::BGRA:
+        return AV_PIX_FMT_BGRA;
+    case PixelFormat::RGBA:
+        return AV_PIX_FMT_RGBA;
+    case PixelFormat::YUV420P:
+        return AV_PIX_FMT_YUV420P;
+    }
+    return AV_PIX_FMT_NONE;
+}
+
+class FfmpegMovieWriter final : public MovieWriter {
+  public:
+    explicit FfmpegMovieWriter(const MovieSettings& s) : settings_(s) {
+        const auto& v = s.video;
+        if (v.width < 2 || v.height < 2 || v.width % 2 || v.height % 2)
+            throw MovieError("The movie size must be even and at least 2 by 2 pixels.");
+        AVFormatContext* raw = nullptr;
+        check(avformat_alloc_output_context2(&raw, nullptr, "mov", s.path.c_str()));
+        out_.reset(raw);
+        openVideo();
+        if (s.audio) openAudio(*s.audio);
+        check(avio_open(&out_->pb, s.path.c_str(), AVIO_FLAG_WRITE));
+        out_->flags |= AVFMT_FLAG_FLUSH_PACKETS;
+        AVDictionary* opts = nullptr;
+        av_dict_set(&opts, "movflags", "frag_keyframe+empty_moov+default_base_moof", 0);
+        av_dict_set(&opts, "flush_packets", "1", 0);
+        const int r = avformat_write_header(out_.get(), &opts);
+        av_dict_free(&opts);
+        check(r);
+        packet_.reset(av_packet_alloc());
+        held_.reset(av_packet_alloc());
+        if (!packet_ || !held_) throw MovieError("Out of memory.");
+    }
+
+    ~FfmpegMovieWriter() override {
+        // Abandoned without finish(): close the file as it stands; what was
+        // flushed so far stays playable.
+    }
+
+    void writeVideo(const VideoFrame& in, double time) override {
+        if (finished_) return;
+        if (!std::isfinite(time)) return;
+        const std::int64_t pts = std::llround(time * kVideoTimeBase.den);
+        if (pts <= lastPts_) return;
+        convert(in);
+        frame_->pts = pts;
+        const bool key =
+            frames_ == 0 || time - lastKeyTime_ >= settings_.video.keyFrameSeconds - 1e-6;
+        frame_->pict_type = key ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
+        if (key) lastKeyTime_ = time;
+        lastPts_ = pts;
+        ++frames_;
+        check(avcodec_send_frame(video_.get(), frame_.get()));
+        drainVideo();
+    }
+
+    void writeAudio(const std::int16_t* samples, int count, double time) override {
+        if (finished_ || !audio_ || count <= 0 || !std::isfinite(time)) return;
+        const int rate = audio_->sample_rate;
+        const std::int64_t at = std::llround(time * rate);
+        if (audioNext_ < 0) audioNext_ = at;
+        // Keep sound and picture in step across gaps: fill a hole with silence,
+        // drop what overlaps what was already written.
+        const std::int64_t expected = audioNext_ + av_audio_fifo_size(fifo_.get());
+        std::int64_t skip = 0;
+        if (at > expected + rate / 10) {
+            pushSilence(static_cast<int>(std::min<std::int64_t>(at - expected, rate * 10)));
+        } else if (at + count < expected - rate / 10) {
+            return;
+        } else if (at < expected - rate / 10) {
+            skip = expected - at;
+        }
+        samples += skip * settings_.audio->channels;
+        count -= static_cast<int>(skip);
+        pushSamples(samples, count);
+        encodeAudio(false);
+    }
+
+    void finish(double endTime) override {
+        if (finished_) return;
+        finished_ = true;
+        check(avcodec_send_frame(video_.get(), nullptr));
+        drainVideo();
+        if (haveHeld_) {
+            // The last picture lasts until the stop, however long it stood still.
+            const std::int64_t end = std::llround(endTime * kVideoTimeBase.den);
+            held_->duration = std::max<std::int64_t>(end - held_->dts, 1);
+            writeHeld();
+        }
+        if (audio_) {
+            encodeAudio(true);
+            check(avcodec_send_frame(audio_.get(), nullptr));
+            drainAudio();
+        }
+        check(av_write_trailer(out_.get()));
+        checkIo();
+        check(avio_closep(&out_->pb));
+    }
+
+    std::int64_t framesWritten() const override { return frames_; }
+
+  private:
+    void openVideo() {
+        const auto& v = settings_.video;
+        const AVCodec* codec = avcodec_find_encoder_by_name("libx264");
+        if (!codec) throw MovieError("The H.264 encoder is not available.");
+        video_.reset(avcodec_alloc_context3(codec));
+        auto* c = video_.get();
+        c->width = v.width;
+        c->height = v.height;
+        c->pix_fmt = AV_PIX_FMT_YUV420P;
+        c->time_base = kVideoTimeBase;
+        const int fps = std::max(1, static_cast<int>(std::lround(v.expectedFps)));
+        c->framerate = AVRational{fps, 1};
+        c->gop_size = std::max(1, static_cast<int>(std::lround(v.keyFrameSeconds * fps)));
+        c->max_b_frames = 0; // packets in presentation order: durations follow from the next one
+        c->colorspace = AVCOL_SPC_BT709;
+        c->color_primaries = AVCOL_PRI_BT709;
+        c->color_trc = AVCOL_TRC_BT709;
+        c->color_range = AVCOL_RANGE_MPEG;
+        if (v.bitRate > 0) {
+            c->bit_rate = v.bitRate;
+            c->rc_max_rate = v.bitRate * 3 / 2;
+            c->rc_buffer_size = static_cast<int>(std::min<std::int64_t>(v.bitRate * 2, INT32_MAX));
+        } else {
+            av_opt_set(c->priv_data, "crf", "23", 0);
+        }
+        av_opt_set(c->priv_data, "preset", v.preset.c_str(), 0);
+        if (v.zeroLatency) av_opt_set(c->priv_data, "tune", "zerolatency", 0);
+        av_opt_set(c->priv_data, "forced-idr", "1", 0);
+        if (out_->oformat->flags & AVFMT_GLOBALHEADER) c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+        check(avcodec_open2(c, codec, nullptr));
+
+        videoStream_ = avformat_new_stream(out_.get(), nullptr);
+        if (!videoStream_) throw MovieError("Out of memory.");
+        videoStream_->time_base = kVideoTimeBase;
+        check(avcodec_parameters_from_context(videoStream_->codecpar, c));
+
+        frame_.reset(av_frame_alloc());
+        if (!frame_) throw MovieError("Out of memory.");
+        frame_->format = c->pix_fmt;
+        frame_->width = c->width;
+        frame_->height = c->height;
+        frame_->color_range = AVCOL_RANGE_MPEG;
+        frame_->colorspace = AVCOL_SPC_BT709;
+        check(av_frame_get_buffer(frame_.get(), 0));
+    }
+
+    void openAudio(const AudioSettings& a) {
+        const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_AAC);
+        if (!codec) throw MovieError("The AAC encoder is not available.");
+        audio_.reset(avcodec_alloc_context3(codec));
+        auto* c = audio_.get();
+        c->sample_fmt = AV_SAMPLE_FMT_FLTP;
+        c->sample_rate = a.sampleRate;
+        av_channel_layout_default(&c->ch_layout, a.channels);
+        c->bit_rate = a.bitRate;
+        c->time_base = AVRational{1, a.sampleRate};
+        if (out_->oformat->flags & AVFMT_GLOBALHEADER) c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+        check(avcodec_open2(c, codec, nullptr));
+
+        audioStream_ = avformat_new_stream(out_.get(), nullptr);
+        if (!audioStream_) throw MovieError("Out of memory.");
+        audioStream_->time_base = c->time_base;
+        check(avcodec_parameters_from_context(audioStream_->codecpar, c));
+
+        SwrContext* swr = nullptr;
+        AVChannelLayout layout;
+        av_channel_layout_default(&layout, a.channels);
+        check(swr_alloc_set_opts2(&swr, &c->ch_layout, AV_SAMPLE_FMT_FLTP, a.sampleRate, &layout,
+                                  AV_SAMPLE_FMT_S16, a.sampleRate, 0, nullptr));
+        swr_.reset(swr);
+        check(swr_init(swr));
+        fifo_.reset(av_audio_fifo_alloc(AV_SAMPLE_FMT_FLTP, a.channels, c->frame_size * 4));
+        audioFrame_.reset(av_frame_alloc());
+        if (!fifo_ || !audioFrame_) throw MovieError("Out of memory.");
+    }
+
+    void convert(const VideoFrame& in) {
+        if (in.width <= 0 || in.height <= 0 || !in.data[0])
+            throw MovieError("The picture to write is empty.");
+        const AVPixelFormat fmt = avFormat(in.format);
+        if (!sws_ || swsFormat_ != fmt || swsWidth_ != in.width || swsHeight_ != in.height) {
+            sws_.reset(sws_getContext(in.width, in.height, fmt, frame_->width, frame_->height,
+                                      AV_PIX_FMT_YUV420P, SWS_BILINEAR, nullptr, nullptr, nullptr));
+            if (!sws_) throw MovieError("The picture cannot be converted for the movie.");
+            const int* bt709 = sws_getCoefficients(SWS_CS_ITU709);
+            // Screen and camera pixels are full range; the movie is limited-range BT.709.
+            const bool rgb = in.format != PixelFormat::YUV420P;
+            sws_setColorspaceDetails(sws_.get(), bt709, rgb ? 1 : 0, bt709, 0, 0, 1 << 16, 1 << 16);
+            swsFormat_ = fmt;
+            swsWidth_ = in.width;
+            swsHeight_ = in.height;
+        }
+        check(av_frame_make_writable(frame_.get()));
+        sws_scale(sws_.get(), in.data, in.stride, 0, in.height, frame_->data, frame_->linesize);
+    }
+
+    void drainVideo() {
+        for (;;) {
+            const int r = avcodec_receive_packet(video_.get(), packet_.get());
+            if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) return;
+            check(r);
+            if (haveHeld_) {
+                held_->duration = std::max<std::int64_t>(packet_->dts - held_->dts, 1);
+                writeHeld();
+            }
+            av_packet_move_ref(held_.get(), packet_.get());
+            haveHeld_ = true;
+        }
+    }
+
+    void writeHeld() {
+        held_->stream_index = videoStream_->index;
+        av_packet_rescale_ts(held_.get(), kVideoTimeBase, videoStream_->time_base);
+        const int r = av_interleaved_write_frame(out_.get(), held_.get());
+        haveHeld_ = false;
+        check(r);
+        checkIo();
+    }
+
+    void pushSamples(const std::int16_t* samples, int count) {
+        if (count <= 0) return;
+        const int channels = settings_.audio->channels;
+        planes_.resize(static_cast<std::size_t>(channels));
+        std::vector<std::uint8_t*> ptrs;
+        for (auto& p : planes_) {
+            p.resize(static_cast<std::size_t>(count));
+            ptrs.push_back(reinterpret_cast<std::uint8_t*>(p.data()));
+        }
+        const auto* src = reinterpret_cast<const std::uint8_t*>(samples);
+        const int n = swr_convert(swr_.get(), ptrs.data(), count, &src, count);
+        check(n);
+        if (av_audio_fifo_write(fifo_.get(), reinterpret_cast<void**>(ptrs.data()), n) < n)
+            throw MovieError("Out of memory.");
+    }
+
+    void pushSilence(int count) {
+        std::vector<std::int16_t> zeros(static_cast<std::size_t>(count) *
+                                        settings_.audio->channels);
+        pushSamples(zeros.data(), count);
+    }
+
+    void encodeAudio(bool flushPartial) {
+        auto* c = audio_.get();
+        const int size = c->frame_size;
+        while (av_audio_fifo_size(fifo_.get()) >= size ||
+               (flushPartial && av_audio_fifo_size(fifo_.get()) > 0)) {
+            const int n = std::min(size, av_audio_fifo_size(fifo_.get()));
+            av_frame_unref(audioFrame_.get());
+            audioFrame_->nb_samples = size; // a short last frame is padded with silence
+            audioFrame_->format = c->sample_fmt;
+            audioFrame_->sample_rate = c->sample_rate;
+            check(av_channel_layout_copy(&audioFrame_->ch_layout, &c->ch_layout));
+            check(av_frame_get_buffer(audioFrame_.get(), 0));
+            if (n < size)
+                av_samples_set_silence(audioFrame_->data, 0, size, c->ch_layout.nb_channels,
+                                       c->sample_fmt);
+            av_audio_fifo_read(fifo_.get(), reinterpret_cast<void**>(audioFrame_->data), n);
+            audioFrame_->pts = audioNext_;
+            audioNext_ += n;
+            check(avcodec_send_frame(c, audioFrame_.get()));
+            drainAudio();
+        }
+    }
+
+    void drainAudio() {
+        for (;;) {
+            const int r = avcodec_receive_packet(audio_.get(), packet_.get());
+            if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) return;
+            check(r);
+            packet_->stream_index = audioStream_->index;
+            av_packet_rescale_ts(packet_.get(), audio_->time_base, audioStream_->time_base);
+            check(av_interleaved_write_frame(out_.get(), packet_.get()));
+            checkIo();
+        }
+    }
+
+    void checkIo() {
+        if (out_->pb && out_->pb->error < 0) throw MovieError(ff::errorText(out_->pb->error));
+    }
+
+    MovieSettings settings_;
+    ff::OutputFormat out_;
+    ff::CodecContext video_;
+    ff::CodecContext audio_;
+    AVStream* videoStream_ = nullptr;
+    AVStream* audioStream_ = nullptr;
+    ff::Frame frame_;
+    ff::Frame audioFrame_;
+    ff::Packet packet_;
+    ff::Packet held_; // the newest video packet, written once its duration is known
+    bool haveHeld_ = false;
+    ff::Sws sws_;
+    AVPixelFormat swsFormat_ = AV_PIX_FMT_NONE;
+    int swsWidth_ = 0;
+    int swsHeight_ = 0;
+    ff::Swr swr_;
+    ff::AudioFifo fifo_;
+    std::vector<std::vector<float>> planes_;
+    std::int64_t audioNext_ = -1; // pts of the first sample in the fifo
+    std::int64_t lastPts_ = std::numeric_limits<std::int64_t>::min();
+    double lastKeyTime_ = 0;
+    std::int64_t frames_ = 0;
+    bool finished_ = false;
+};
+
+} // namespace
+
+std::unique_ptr<MovieWriter> openMovieWriter(const MovieSettings& settings) {
+    // The programs print nothing but their own results.
+    av_log_set_level(AV_LOG_QUIET);
+    return std::make_unique<FfmpegMovieWriter>(settings);
+}
+
+} // namespace quorvane::platform

@@ -1,0 +1,106 @@
+#include "pocketsphinx/UtteranceSplitter.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace quorvane::backends::pocketsphinx {
+
+UtteranceSplitter::UtteranceSplitter(Emit emit, SplitterSettings settings)
+    : emit_(std::move(emit)), s_(settings) {}
+
+void UtteranceSplitter::push(const std::int16_t* samples, std::size_t count) {
+    const auto frame = static_cast<std::size_t>(s_.frameSamples);
+    pushed_ += static_cast<std::int64_t>(count);
+    while (count > 0) {
+        const std::size_t inFrame = buffer_.size() - energy_.size() * frame;
+        const std::size_t take = std::min(count, frame - inFrame);
+        buffer_.insert(buffer_.end(), samples, samples + take);
+        samples += take;
+        count -= take;
+        if (inFrame + take == frame) addFrame(energy_.size() * frame);
+    }
+}
+
+void UtteranceSplitter::addFrame(std::size_t frameStart) {
+    double sum = 0;
+    for (std::size_t i = 0; i < static_cast<std::size_t>(s_.frameSamples); ++i) {
+        const double x = buffer_[frameStart + i] / 32768.0;
+        sum += x * x;
+    }
+    const double db = 10.0 * std::log10(sum / s_.frameSamples + 1e-12);
+    // The floor starts at a quiet room's level, not at the first frame, which
+    // may well be speech; quieter frames pull it down at once.
+    if (!floorSet_) {
+        floor_ = s_.initialFloorDb;
+        floorSet_ = true;
+    }
+    if (db < floor_) {
+        floor_ = db;
+    } else {
+        floor_ += s_.floorRiseDbPerFrame;
+    }
+    const bool speech = db > std::max(s_.absoluteFloorDb, floor_ + s_.speechOverFloorDb);
+    energy_.push_back(static_cast<float>(db));
+    speech_.push_back(speech ? 1 : 0);
+    if (speech) {
+        ++speechFrames_;
+        trailingSilence_ = 0;
+    } else {
+        ++trailingSilence_;
+    }
+
+    const auto margin = static_cast<std::size_t>(s_.marginFrames);
+    if (speechFrames_ == 0) {
+        // Only silence so far: keep just the margin that leads into speech.
+        if (energy_.size() > margin) dropFrames(energy_.size() - margin);
+        return;
+    }
+    if (trailingSilence_ >= static_cast<std::size_t>(s_.pauseFrames)) {
+        emitFrames(energy_.size() - trailingSilence_ + margin);
+        return;
+    }
+    if (energy_.size() >= static_cast<std::size_t>(s_.maxFrames)) {
+        // No pause long enough: cut where the second half is quietest.
+        const auto half = energy_.begin() + static_cast<std::ptrdiff_t>(energy_.size() / 2);
+        const auto quietest = std::min_element(half, energy_.end());
+        emitFrames(static_cast<std::size_t>(quietest - energy_.begin()) + 1);
+    }
+}
+
+void UtteranceSplitter::emitFrames(std::size_t frames) {
+    const auto n = static_cast<std::ptrdiff_t>(frames * static_cast<std::size_t>(s_.frameSamples));
+    Utterance u;
+    u.firstSample = bufferStart_;
+    u.samples.assign(buffer_.begin(), buffer_.begin() + n);
+    dropFrames(frames);
+    emit_(std::move(u));
+}
+
+void UtteranceSplitter::dropFrames(std::size_t frames) {
+    const auto n = static_cast<std::ptrdiff_t>(frames * static_cast<std::size_t>(s_.frameSamples));
+    buffer_.erase(buffer_.begin(), buffer_.begin() + n);
+    bufferStart_ += n;
+    energy_.erase(energy_.begin(), energy_.begin() + static_cast<std::ptrdiff_t>(frames));
+    speech_.erase(speech_.begin(), speech_.begin() + static_cast<std::ptrdiff_t>(frames));
+    speechFrames_ = static_cast<std::size_t>(std::count(speech_.begin(), speech_.end(), 1));
+    trailingSilence_ = 0;
+    for (auto it = speech_.rbegin(); it != speech_.rend() && *it == 0; ++it)
+        ++trailingSilence_;
+}
+
+void UtteranceSplitter::finish() {
+    if (speechFrames_ > 0) {
+        Utterance u;
+        u.firstSample = bufferStart_;
+        u.samples = std::move(buffer_);
+        emit_(std::move(u));
+    }
+    buffer_.clear();
+    energy_.clear();
+    speech_.clear();
+    bufferStart_ = pushed_;
+    speechFrames_ = 0;
+    trailingSilence_ = 0;
+}
+
+} // namespace quorvane::backends::pocketsphinx

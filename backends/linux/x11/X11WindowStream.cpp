@@ -1,0 +1,223 @@
+#include "x11/X11WindowStream.h"
+
+#include "x11/FrameQueue.h"
+#include "x11/HostClock.h"
+#include "x11/MovieEncoder.h"
+#include "x11/ShmSegment.h"
+#include "x11/WindowSource.h"
+#include "x11/XcbConnection.h"
+
+#include <atomic>
+#include <cerrno>
+#include <cmath>
+#include <mutex>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <thread>
+#include <unistd.h>
+
+namespace quorvane::backends::x11 {
+namespace {
+
+using platform::FrameStatus;
+
+// An eventfd that wakes the capture thread when a stop is asked for.
+class Wakeup {
+  public:
+    Wakeup() : fd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
+        if (fd_ < 0)
+            throw platform::ScreenCaptureError("Quorvane cannot start its capture thread.");
+    }
+    ~Wakeup() { ::close(fd_); }
+    Wakeup(const Wakeup&) = delete;
+    Wakeup& operator=(const Wakeup&) = delete;
+    void signal() {
+        const std::uint64_t one = 1;
+        [[maybe_unused]] auto n = ::write(fd_, &one, sizeof one);
+    }
+    int fd() const { return fd_; }
+
+  private:
+    int fd_;
+};
+
+// The movie's preset: the fastest one at sizes above 720p, so that 1080p at
+// 60 frames a second keeps up on two cores; a better one below.
+std::string presetFor(int width, int height) {
+    return static_cast<long>(width) * height > 1280L * 720 ? "ultrafast" : "superfast";
+}
+
+class Stream final : public platform::WindowStream {
+  public:
+    Stream(const platform::ContentFilter& filter, const platform::StreamConfiguration& config,
+           platform::StreamDelegate& delegate)
+        : window_(filter.window.windowID), config_(config), delegate_(delegate),
+          frames_(config.queueDepth, config.queueDepth + 2),
+          slots_(static_cast<std::size_t>(config.queueDepth + 2)) {}
+
+    ~Stream() override {
+        stopCapture();
+        encoder_.reset();
+        slots_.clear();
+        source_.reset();
+    }
+
+    void addStreamOutput(platform::StreamOutput& output, runtime::Queue& queue) override {
+        output_ = &output;
+        outputQueue_ = &queue;
+    }
+
+    void addRecordingOutput(const platform::RecordingOutputConfiguration& configuration,
+                            platform::RecordingOutputDelegate& delegate) override {
+        platform::MovieSettings settings;
+        settings.path = configuration.outputPath;
+        settings.video.width = config_.width;
+        settings.video.height = config_.height;
+        settings.video.keyFrameSeconds = 1.0;
+        settings.video.expectedFps =
+            static_cast<double>(config_.frameIntervalScale) / config_.frameIntervalValue;
+        settings.video.preset = presetFor(config_.width, config_.height);
+        settings.video.zeroLatency = true;
+        std::unique_ptr<platform::MovieWriter> writer;
+        try {
+            writer = platform::openMovieWriter(settings);
+        } catch (const platform::MovieError& e) {
+            throw platform::ScreenCaptureError("Quorvane cannot write the movie " +
+                                               configuration.outputPath + ": " + e.what());
+        }
+        recordingDelegate_ = &delegate;
+        encoder_ = std::make_unique<MovieEncoder>(
+            std::move(writer), frames_,
+            [this](int slot) -> const std::uint8_t* {
+                return slots_[static_cast<std::size_t>(slot)]->data();
+            },
+            [this](const std::string& description) {
+                recordingDelegate_->recordingOutputDidFail(description);
+            });
+    }
+
+    void startCapture() override {
+        connection_ = XcbConnection::open();
+        if (!connection_) throw platform::ScreenCaptureError("Quorvane cannot open the X display.");
+        source_ = std::make_unique<WindowSource>(*connection_, window_, config_.showsCursor);
+        // One segment to see that shared memory works before capture begins.
+        ensureSlot(0);
+        thread_ = std::thread([this] { run(); });
+    }
+
+    void stopCapture() override {
+        std::lock_guard guard(stopLock_);
+        if (!thread_.joinable()) return;
+        stopRequested_ = true;
+        wakeup_.signal();
+        thread_.join();
+    }
+
+  private:
+    // Makes slot `i` large enough for the window's current size.
+    void ensureSlot(int i) {
+        const std::size_t bytes = static_cast<std::size_t>(std::max(source_->width(), 1)) *
+                                  static_cast<std::size_t>(std::max(source_->height(), 1)) * 4;
+        auto& slot = slots_[static_cast<std::size_t>(i)];
+        if (!slot || slot->size() < bytes) {
+            slot.reset();
+            slot = std::make_unique<ShmSegment>(connection_->get(), bytes);
+        }
+    }
+
+    void deliver(FrameStatus status, double time) {
+        if (!output_ || !outputQueue_) return;
+        outputQueue_->async([output = output_, status, time] {
+            output->streamDidOutputFrame(platform::FrameInfo{status, time});
+        });
+    }
+
+    void tick(double now) {
+        if (!source_->changed()) {
+            deliver(FrameStatus::idle, now);
+            return;
+        }
+        const auto slot = frames_.acquire();
+        if (!slot) return; // the encoder is behind: the change is taken next time
+        try {
+            ensureSlot(*slot);
+        } catch (const platform::ScreenCaptureError&) {
+            frames_.release(*slot);
+            return;
+        }
+        const double taken = monotonicSeconds();
+        if (!source_->capture(*slots_[static_cast<std::size_t>(*slot)])) {
+            frames_.release(*slot);
+            deliver(FrameStatus::idle, now);
+            return;
+        }
+        if (!firstFrame_) firstFrame_ = taken;
+        frames_.push(QueuedFrame{*slot, source_->width(), source_->height(), source_->width() * 4,
+                                 taken - *firstFrame_});
+        deliver(FrameStatus::complete, taken);
+    }
+
+    void run() {
+        const double interval =
+            static_cast<double>(config_.frameIntervalValue) / config_.frameIntervalScale;
+        const double start = monotonicSeconds();
+        std::int64_t n = 0;
+        std::optional<std::string> reason;
+        const int xfd = xcb_get_file_descriptor(connection_->get());
+        while (!stopRequested_) {
+            const double deadline = start + static_cast<double>(n) * interval;
+            double now = monotonicSeconds();
+            if (now < deadline) {
+                const double wait = deadline - now;
+                timespec timeout{static_cast<time_t>(wait),
+                                 static_cast<long>((wait - std::floor(wait)) * 1e9)};
+                pollfd fds[2] = {{xfd, POLLIN, 0}, {wakeup_.fd(), POLLIN, 0}};
+                const int r = ::ppoll(fds, 2, &timeout, nullptr);
+                if (r < 0 && errno != EINTR) break;
+                now = monotonicSeconds();
+            }
+            source_->handleEvents(now);
+            if ((reason = source_->ended(now))) break;
+            if (now < deadline) continue;
+            tick(now);
+            // Absolute deadlines: a late tick does not shift the ones after
+            // it, and ticks missed entirely are skipped.
+            n = std::max(n + 1,
+                         static_cast<std::int64_t>(std::floor((now - start) / interval)) + 1);
+        }
+        const double stoppedAt = monotonicSeconds();
+        if (encoder_) encoder_->finish(firstFrame_ ? stoppedAt - *firstFrame_ : 0);
+        deliver(FrameStatus::stopped, stoppedAt);
+        if (reason && !stopRequested_) delegate_.streamDidStop(*reason);
+    }
+
+    const xcb_window_t window_;
+    const platform::StreamConfiguration config_;
+    platform::StreamDelegate& delegate_;
+    platform::StreamOutput* output_ = nullptr;
+    runtime::Queue* outputQueue_ = nullptr;
+    platform::RecordingOutputDelegate* recordingDelegate_ = nullptr;
+
+    std::unique_ptr<XcbConnection> connection_;
+    std::unique_ptr<WindowSource> source_;
+    FrameQueue frames_;
+    std::vector<std::unique_ptr<ShmSegment>> slots_;
+    std::unique_ptr<MovieEncoder> encoder_;
+    std::optional<double> firstFrame_; // host time of the first picture taken
+
+    Wakeup wakeup_;
+    std::atomic<bool> stopRequested_{false};
+    std::mutex stopLock_;
+    std::thread thread_;
+};
+
+} // namespace
+
+std::unique_ptr<platform::WindowStream>
+makeWindowStream(const platform::ContentFilter& filter,
+                 const platform::StreamConfiguration& configuration,
+                 platform::StreamDelegate& delegate) {
+    return std::make_unique<Stream>(filter, configuration, delegate);
+}
+
+} // namespace quorvane::backends::x11
