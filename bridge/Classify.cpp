@@ -12,9 +12,13 @@ std::string_view rawValue(const MemberValue& value, std::string_view whole) {
     return value.copy;
 }
 
-Classification classificationOf(JsonScanner& scanner, std::string_view whole) {
+// With `partial`, a text that breaks the grammar still tells what its members
+// showed before the break.
+Classification classificationOf(JsonScanner& scanner, std::string_view whole, bool partial) {
     Classification out;
-    if (!scanner.finish() || !scanner.rootIsObject() || scanner.memberCount() == 0) return out;
+    const bool grammatical = scanner.finish();
+    if ((!grammatical && !partial) || !scanner.rootIsObject() || scanner.memberCount() == 0)
+        return out;
     out.object = true;
     out.hasMethodMember = scanner.hasMethodMember();
     const MemberValue& method = scanner.method();
@@ -58,11 +62,11 @@ Classification classify(std::string_view line) {
     JsonScanner scanner;
     scanner.feed(line);
     // A view that is never null, even for an empty line.
-    return classificationOf(scanner, line.data() ? line : std::string_view("", 0));
+    return classificationOf(scanner, line.data() ? line : std::string_view("", 0), false);
 }
 
 Classification StreamClassifier::finish() {
-    Classification out = classificationOf(scanner_, std::string_view());
+    Classification out = classificationOf(scanner_, std::string_view(), true);
     scanner_ = JsonScanner(true);
     return out;
 }

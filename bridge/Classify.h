@@ -49,7 +49,9 @@ struct Classification {
 Classification classify(std::string_view line);
 
 // The same for a line that passes by in pieces without being kept: used for
-// lines too long to relay, whose id may still deserve an answer.
+// lines too long to relay, whose id may still deserve an answer. Such a line
+// is judged by what its start shows: when it breaks the grammar somewhere,
+// the members complete before the break still count.
 class StreamClassifier {
   public:
     void feed(std::string_view piece) { scanner_.feed(piece); }

@@ -140,19 +140,48 @@ TEST(Classify, MethodAndIdOfEachKindOfLine) {
     }
 }
 
+bool grammatical(std::string_view text) {
+    JsonScanner scanner;
+    scanner.feed(text);
+    return scanner.finish();
+}
+
 // A line fed in pieces (as one too long to keep passes by) reads exactly as
 // the same line read whole, wherever it is cut.
 TEST(Classify, PiecesReadAsTheWholeLine) {
     StreamClassifier stream;
     for (const auto& c : cases()) {
         const std::string_view line = c.line;
-        if (line.size() > 300) continue;
+        if (line.size() > 300 || !grammatical(line)) continue;
         for (std::size_t piece = 1; piece <= line.size() + 1; ++piece) {
             SCOPED_TRACE(c.line + " in pieces of " + std::to_string(piece));
             for (std::size_t at = 0; at < line.size(); at += piece)
                 stream.feed(line.substr(at, piece));
             expectCase(stream.finish(), c);
         }
+    }
+}
+
+// A line too long to keep that breaks the grammar is judged by the members
+// complete before the break: its start.
+TEST(Classify, PiecesOfABrokenLineTellWhatTheirStartShows) {
+    const std::vector<Case> broken = {
+        {R"({"id":5,"method":"tools/call","params":"aaaa)", true, "tools/call", true, "5", "5"},
+        {R"({"id":1,"method":"m"} trailing)", true, "m", true, "1", "1"},
+        {"{\"id\":\"\\ud800\",\"result\":{\"d\":\"\xff\"}}", true, nullptr, false, "\xed\xa0\x80",
+         R"("\ud800")"},
+        notAnId(R"({"jsonrpc":"2.0","method":"m","params":{"id":3)", true, "m", true),
+        {R"({"id":12)", true, nullptr, false, "12", "12"}, // the line's end ends the number
+        notAnId(R"({"params":"aaaa)", true),
+        notAnId(R"([{"id":1,"method":"m"})"),
+    };
+    StreamClassifier stream;
+    for (const auto& c : broken) {
+        SCOPED_TRACE(c.line);
+        for (std::size_t at = 0; at < c.line.size(); at += 3)
+            stream.feed(std::string_view(c.line).substr(at, 3));
+        expectCase(stream.finish(), c);
+        EXPECT_FALSE(classify(c.line).object); // read whole, it is not JSON
     }
 }
 

@@ -145,44 +145,47 @@ class LineLimitTest(HostileCase):
         b.send(self.big(LIMIT + 5000, b'"\\ud800"', id_last=True) + b"\n")  # id at the end
         b.send(self.big(LIMIT + 1, None) + b"\n")                # a notification: dropped
         b.send(self.big(3 * LIMIT, b"21", method=b"initialize") + b"\n")
-        b.send(self.big(LIMIT + 2, b"22")[:-1] + b"\n")          # not JSON: dropped
+        # Broken, but its start shows a request: answered all the same.
+        b.send(self.big(LIMIT + 2, b"22")[:-1] + b"\n")
+        b.send(b'{"jsonrpc":"2.0","params":"' + b"y" * LIMIT + b"\n")  # shows no id: dropped
         b.send(at_limit + b"\n" + after + b"\n")
         # Only the line at the limit and the one after it reach the host.
         received = conn.received.wait_lines(3)
         self.assertEqual(len(received[1]), LIMIT)
         self.assertTrue(received[1] == at_limit)
         self.assertEqual(received[2], after)
-        errors = own_errors(b.out.wait_lines(3))
+        errors = own_errors(b.out.wait_lines(4))
         self.assertEqual(sorted(errors), sorted([(b"20", TOO_LARGE), (b'"\\ud800"', TOO_LARGE),
-                                                 (b"21", TOO_LARGE)]))
+                                                 (b"21", TOO_LARGE), (b"22", TOO_LARGE)]))
         # None of them was left open either: closing answers only 0, 10, 11.
         conn.close()
-        closed = own_errors(b.out.wait_lines(6)[3:])
+        closed = own_errors(b.out.wait_lines(7)[4:])
         self.assertEqual(sorted(closed), sorted([(b"0", CLOSED), (b"10", CLOSED), (b"11", CLOSED)]))
         self.assertEqual(b.finish(), 0)
-        self.assertEqual(len(b.out.lines()), 6)
+        self.assertEqual(len(b.out.lines()), 7)
 
     def test_a_host_reply_over_the_limit_answers_its_request_once(self):
         b = self.bridge()
-        for i in (1, 2, 3):
+        for i in (1, 2, 3, 4):
             b.request(i)
         b.request("quorvane-bridge-x")
         conn = self.host.connection(0)
-        conn.received.wait_lines(4)
+        conn.received.wait_lines(5)
         small = b'{"jsonrpc":"2.0","id":2,"result":{}}'
         conn.send(self.big(LIMIT + 1, b"1", reply=True) + b"\n")
+        conn.send(self.big(LIMIT + 2, b"4", reply=True)[:-1] + b"\n")  # broken after its start
         conn.send(self.big(2 * LIMIT, b"99", reply=True) + b"\n")   # answers nothing: dropped
         conn.send(self.big(LIMIT + 1, b'"quorvane-bridge-x"', reply=True) + b"\n")
         conn.send(self.big(LIMIT + 1, b"3", method=b"sampling/createMessage") + b"\n")  # a host request
         conn.send(small + b"\n")
-        out = b.out.wait_lines(2)
-        self.assertEqual(own_errors(out[:1]), [(b"1", TOO_LARGE)])
-        self.assertEqual(out[1], small)
+        out = b.out.wait_lines(3)
+        self.assertEqual(own_errors(out[:2]), [(b"1", TOO_LARGE), (b"4", TOO_LARGE)])
+        self.assertEqual(out[2], small)
         conn.close()
-        closed = own_errors(b.out.wait_lines(4)[2:])
+        closed = own_errors(b.out.wait_lines(5)[3:])
         self.assertEqual(sorted(closed), sorted([(b"3", CLOSED), (b'"quorvane-bridge-x"', CLOSED)]))
         self.assertEqual(b.finish(), 0)
-        self.assertEqual(len(b.out.lines()), 4)
+        self.assertEqual(len(b.out.lines()), 5)
 
 
 class DescriptorTest(HostileCase):

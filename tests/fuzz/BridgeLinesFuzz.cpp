@@ -57,7 +57,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (simdjsonAccepts(text)) require(grammatical(text));
         for (std::size_t at = 0; at < text.size(); at += piece)
             pieces.feed(text.substr(at, piece));
-        require(same(pieces.finish(), c));
+        // Broken lines read in pieces tell what their start shows instead.
+        const Classification inPieces = pieces.finish();
+        if (grammatical(text)) require(same(inPieces, c));
         if (c.hasId) {
             auto reply = errorReply(c.idJson(), closedBeforeAnswer);
             require(reply && grammatical(*reply));
