@@ -2,6 +2,7 @@
 // Reaching the host application: one connection attempt, the launch and
 // polling around it, and whole-buffer writes.
 #include "Settings.h"
+#include "io/WriteAll.h"
 
 #include <cstddef>
 #include <optional>
@@ -34,11 +35,8 @@ Reached connectToApp(const Settings& settings, int watchedInput);
 // first: false then.
 bool waitWatching(int fd, int milliseconds);
 
-// Writes every byte; false as soon as a write returns 0 or less.
-bool writeAll(int fd, std::string_view bytes);
-
-// As writeAll, but tells how many bytes were written before a write failed
-// (bytes.size() when none did).
-std::size_t writeWhatCan(int fd, std::string_view bytes);
+// Whole-buffer writes: the programs' one write loop.
+using io::writeAll;
+using io::writeWhatCan;
 
 } // namespace quorvane::bridge
