@@ -36,7 +36,7 @@ using Clock = std::chrono::steady_clock;
 }
 
 void writeAll(int fd, const char* data, std::size_t size) {
-    if (!io::writeAll(fd, std::string_view(data, size))) die("write");
+    if (!quorvane::io::writeAll(fd, std::string_view(data, size))) die("write");
 }
 
 // Reads and discards exactly `count` bytes.
