@@ -86,6 +86,12 @@ class SyntheticSession final : public platform::CaptureSession {
         c_.audioQueue = &queue;
         return true;
     }
+    void removeAudio() override {
+        std::lock_guard l(c_.lock);
+        c_.audioDelegate = nullptr;
+        c_.audioQueue = nullptr;
+        c_.microphoneRemoved = true;
+    }
     std::vector<platform::FrameRateRange> frameRateRanges() override { return c_.frameRates; }
     bool setFrameDuration(double seconds) override {
         if (c_.frameRateLockFails) return false;

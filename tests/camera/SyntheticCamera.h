@@ -40,6 +40,7 @@ struct SyntheticCamera {
     std::vector<platform::SessionPreset> presetsTried;
     std::optional<double> frameDuration;
     bool mirrored = false;
+    bool microphoneRemoved = false;
     bool running = false;
     int stops = 0;
     platform::CaptureObserver observer;

@@ -111,17 +111,20 @@ struct FrameConverter::Impl {
             return true;
         }
         const AVPixelFormat format = rawFormat(pixelFormat);
-        const int needed = av_image_get_buffer_size(format, width, height, 1);
-        if (needed < 0 || bytes < static_cast<std::size_t>(needed)) return false;
         source->format = format;
         source->width = width;
         source->height = height;
-        av_image_fill_arrays(source->data, source->linesize, data, format, width, height, 1);
-        // Packed formats may pad their rows.
-        if (av_pix_fmt_count_planes(format) == 1 && bytesPerLine > source->linesize[0]) {
-            if (bytes < static_cast<std::size_t>(bytesPerLine) * height) return false;
-            source->linesize[0] = bytesPerLine;
-        }
+        if (av_image_fill_linesizes(source->linesize, format, width) < 0) return false;
+        // Drivers may pad rows: every plane's rows grow in proportion
+        // (NV12's chroma rows are as long as its luma rows, I420's half).
+        const int natural = source->linesize[0];
+        if (bytesPerLine > natural)
+            for (int& linesize : source->linesize)
+                linesize =
+                    static_cast<int>(static_cast<std::int64_t>(linesize) * bytesPerLine / natural);
+        const int needed = av_image_fill_pointers(
+            source->data, format, height, const_cast<std::uint8_t*>(data), source->linesize);
+        return needed > 0 && bytes >= static_cast<std::size_t>(needed);
         return true;
     }
 };
@@ -170,11 +173,12 @@ bool FrameConverter::convert(const std::uint8_t* data, std::size_t bytes, bool m
         if (!s.scaler) return false;
         s.scalerFormat = format;
         s.scalerSide = side;
-        if (fullRange) {
-            const int* coefficients = sws_getCoefficients(SWS_CS_ITU601);
-            sws_setColorspaceDetails(s.scaler.get(), coefficients, 1, coefficients, 0, 0, 1 << 16,
-                                     1 << 16);
-        }
+        // Cameras send BT.601 pictures (JPEG ones full range); the movie is
+        // tagged limited-range BT.709, so the scaler changes the matrix.
+        const bool rgb = (av_pix_fmt_desc_get(format)->flags & AV_PIX_FMT_FLAG_RGB) != 0;
+        sws_setColorspaceDetails(s.scaler.get(), sws_getCoefficients(SWS_CS_ITU601),
+                                 fullRange || rgb ? 1 : 0, sws_getCoefficients(SWS_CS_ITU709), 0, 0,
+                                 1 << 16, 1 << 16);
     }
 
     out.size = s.size;
