@@ -296,7 +296,10 @@ class Recordings(unittest.TestCase):
                 if status == 0:
                     self.assertEqual([o["event"] for o in objects], ["started", "stopped"])
                     self.assertEqual(final["reason"], message)
-                    self.assertAlmostEqual(final["seconds"], recorded, delta=0.1)
+                    # Pictures come at 30 a second at most; a loaded machine
+                    # takes them later, never sooner.
+                    self.assertGreaterEqual(final["seconds"], recorded - 0.1)
+                    self.assertLess(final["seconds"], recorded + 2)
                     self.check_movie(run.out, final["seconds"])
                 else:
                     self.assertEqual(len(objects), 1)
