@@ -2,11 +2,11 @@
 #include "v4l2/FrameConverter.h"
 #include "v4l2/YuvSquare.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <gtest/gtest.h>
 #include <linux/videodev2.h>
-#include <algorithm>
-#include <cstdlib>
 #include <memory>
 
 using namespace quorvane::backends::v4l2;
@@ -97,7 +97,7 @@ TEST(FrameConverter, ChangesTheCameraMatrixToTheMovieMatrix) {
     // Saturated colours coded as cameras code them (BT.601), and as the
     // movie must hold them (BT.709), both video range: white, red, green, blue.
     struct Case {
-        int y, u, v;        // BT.601
+        int y, u, v; // BT.601
         int y709, u709, v709;
     };
     const Case cases[] = {

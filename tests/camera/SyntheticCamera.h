@@ -34,6 +34,8 @@ struct SyntheticCamera {
     bool discardLate = false;
     // Sensor grain on every picture, which gives the encoder real work.
     bool noisy = false;
+    // Pictures converted by swscale instead of libyuv (the benchmark's anchor).
+    bool swscale = false;
 
     // What the session was asked.
     std::mutex lock;

@@ -86,10 +86,6 @@ Matrix matrixFor(bool fullRange) {
     return m;
 }
 
-inline std::uint8_t byteOf(int fixed) {
-    return static_cast<std::uint8_t>(std::clamp(fixed >> 14, 0, 255));
-}
-
 } // namespace
 
 bool squareToI420(const YuvSource& source, int size, bool mirrored, YuvScratch& scratch,
@@ -110,6 +106,10 @@ bool squareToI420(const YuvSource& source, int size, bool mirrored, YuvScratch& 
         converted = scales || mirrored ? planesIn(scratch.converted, n) : out;
         if (!toI420(source, converted)) return false;
     }
+    // The matrix change is linear, so it may come before the scaling: on
+    // the smaller picture (when that one is ours to change).
+    const bool early = scales && n < size && converted.data[0] != source.data[0];
+    if (early) bt601ToBt709(converted.data, converted.stride, n, source.fullRange);
     Planes scaled = converted;
     if (scales) {
         scaled = mirrored ? planesIn(scratch.scaled, size) : out;
@@ -123,10 +123,9 @@ bool squareToI420(const YuvSource& source, int size, bool mirrored, YuvScratch& 
     if (mirrored &&
         libyuv::I420Mirror(scaled.data[0], scaled.stride[0], scaled.data[1], scaled.stride[1],
                            scaled.data[2], scaled.stride[2], out.data[0], out.stride[0],
-                           out.data[1], out.stride[1], out.data[2], out.stride[2], size,
-                           size) != 0)
+                           out.data[1], out.stride[1], out.data[2], out.stride[2], size, size) != 0)
         return false;
-    bt601ToBt709(planes, out.stride, size, source.fullRange);
+    if (!early) bt601ToBt709(planes, out.stride, size, source.fullRange);
     return true;
 }
 
@@ -134,21 +133,30 @@ void bt601ToBt709(std::uint8_t* const planes[3], const int strides[3], int size,
     static const Matrix video = matrixFor(false), full = matrixFor(true);
     const Matrix& m = fullRange ? full : video;
     const int half = size / 2;
+    // Plain loops over rows, one kind of work each, so that the compiler
+    // turns them into vector code.
+    std::vector<int> shift(static_cast<std::size_t>(size));
     for (int row = 0; row < half; ++row) {
-        std::uint8_t* y0 = planes[0] + static_cast<std::ptrdiff_t>(2 * row) * strides[0];
-        std::uint8_t* y1 = y0 + strides[0];
         std::uint8_t* u = planes[1] + static_cast<std::ptrdiff_t>(row) * strides[1];
         std::uint8_t* v = planes[2] + static_cast<std::ptrdiff_t>(row) * strides[2];
-        // Each chroma sample and the four luma samples that share it.
+        int* d = shift.data();
+        // What the colour adds to the luma of the four samples sharing it.
         for (int x = 0; x < half; ++x) {
             const int du = u[x] - 128, dv = v[x] - 128;
             const int dy = m.yu * du + m.yv * dv + m.yOffset;
-            y0[2 * x] = byteOf(m.ys * y0[2 * x] + dy);
-            y0[2 * x + 1] = byteOf(m.ys * y0[2 * x + 1] + dy);
-            y1[2 * x] = byteOf(m.ys * y1[2 * x] + dy);
-            y1[2 * x + 1] = byteOf(m.ys * y1[2 * x + 1] + dy);
-            u[x] = byteOf(m.uu * du + m.uv * dv + m.cOffset);
-            v[x] = byteOf(m.vu * du + m.vv * dv + m.cOffset);
+            d[2 * x] = dy;
+            d[2 * x + 1] = dy;
+            const int nu = (m.uu * du + m.uv * dv + m.cOffset) >> 14;
+            const int nv = (m.vu * du + m.vv * dv + m.cOffset) >> 14;
+            u[x] = static_cast<std::uint8_t>(nu < 0 ? 0 : nu > 255 ? 255 : nu);
+            v[x] = static_cast<std::uint8_t>(nv < 0 ? 0 : nv > 255 ? 255 : nv);
+        }
+        for (int line = 0; line < 2; ++line) {
+            std::uint8_t* y = planes[0] + static_cast<std::ptrdiff_t>(2 * row + line) * strides[0];
+            for (int x = 0; x < size; ++x) {
+                const int ny = (m.ys * y[x] + d[x]) >> 14;
+                y[x] = static_cast<std::uint8_t>(ny < 0 ? 0 : ny > 255 ? 255 : ny);
+            }
         }
     }
 }
