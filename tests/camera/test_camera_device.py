@@ -3,6 +3,7 @@ library playing V4L2 nodes) answers for /dev/video* in a private mount
 namespace, so listing, streaming, conversion and the movie writer all run
 for real. Needs root for the namespace; the recordings that wait on the
 no-picture and stalled-camera checks run side by side to keep the time down."""
+import json
 import os
 import select
 import subprocess
@@ -26,9 +27,9 @@ mount -t tmpfs -o mode=755 tmpfs /dev
 for n in null zero urandom random full; do
   if [ -e "$d/realdev/$n" ]; then touch "/dev/$n"; mount --bind "$d/realdev/$n" "/dev/$n"; fi
 done
-mkdir /dev/pts /dev/shm
-mount --bind "$d/realdev/pts" /dev/pts
-mount --bind "$d/realdev/shm" /dev/shm
+for n in pts shm; do
+  if [ -d "$d/realdev/$n" ]; then mkdir "/dev/$n"; mount --bind "$d/realdev/$n" "/dev/$n"; fi
+done
 ln -s /proc/self/fd /dev/fd
 . "$d/nodes.sh"
 exec env LD_PRELOAD="$QUORVANE_TEST_CAMERA_SHIM" QUORVANE_TEST_CAMERAS="$d/cameras.conf" "$@"
@@ -157,7 +158,6 @@ class Recording:
             self.proc.kill()
             self.thread.join()
             raise AssertionError("the recording did not end")
-        import json
         return self.proc.returncode, [json.loads(line) for line in self.lines]
 
 
@@ -191,7 +191,6 @@ class Listing(unittest.TestCase):
         cams.add("/dev/video2", card=b"Second", extra=["bus usb-0000:00:14.0-2"])
         status, out, err = cams.run("cameras")
         self.assertEqual((status, err), (0, b""))
-        import json
         self.assertEqual(json.loads(out), {"ok": True, "cameras": [
             {"id": "usb-Acme_Integrated_Camera-video-index0",
              "name": "Integrated Camera: Integrated C"},
@@ -210,7 +209,6 @@ class Listing(unittest.TestCase):
                 status, out, _ = cams.run("cameras")
                 self.assertEqual(status, 0)
                 self.assertEqual(out.count(b"\n"), 1)
-                import json
                 listing = json.loads(out.decode("utf-8"))
                 self.assertTrue(listing["ok"])
                 self.assertEqual(len(listing["cameras"]), 1)

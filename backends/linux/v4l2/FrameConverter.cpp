@@ -147,7 +147,6 @@ struct FrameConverter::Impl {
         const int needed = av_image_fill_pointers(
             source->data, format, height, const_cast<std::uint8_t*>(data), source->linesize);
         return needed > 0 && bytes >= static_cast<std::size_t>(needed);
-        return true;
     }
 };
 
