@@ -247,6 +247,22 @@ class Recordings(unittest.TestCase):
         for fmt, extra, tolerance in cases:
             cams = TestCameras(self).add(fmt=fmt, extra=extra)
             runs.append((fmt, extra, tolerance, Recording(cams)))
+        # The camera's rate: 30 a second when it offers it, else its own.
+        rates = []
+        for offered, most in [((60, 30), 32), ((15,), 16.5)]:
+            cams = TestCameras(self).add(sizes=((WIDTH, HEIGHT, *offered),))
+            rates.append((offered, most, Recording(cams, seconds=2)))
+        for offered, most, run in rates:
+            with self.subTest(rates=offered):
+                status, objects = run.result()
+                self.assertEqual(status, 0, objects)
+                out = subprocess.run(
+                    ["ffprobe", "-v", "error", "-count_frames", "-select_streams", "v",
+                     "-show_entries", "stream=nb_read_frames", "-of", "csv=p=0", run.out],
+                    capture_output=True, text=True, check=True).stdout
+                per_second = int(out) / objects[-1]["seconds"]
+                self.assertLessEqual(per_second, most)
+                self.assertGreater(per_second, most / 3)  # a loaded machine takes fewer
         for fmt, extra, tolerance, run in runs:
             with self.subTest(format=fmt, extra=extra):
                 status, objects = run.result()
