@@ -39,9 +39,7 @@ long width_step(const PictureView& v) {
 
 namespace dlib {
 
-template <> struct image_traits<quorvane::platform::PictureView> {
-    using pixel_type = rgb_pixel;
-};
+template <> struct image_traits<quorvane::platform::PictureView> { using pixel_type = rgb_pixel; };
 
 } // namespace dlib
 
