@@ -152,7 +152,7 @@ class FacesInVideos(FacesAssertions, unittest.TestCase):
             outputs.append(r.stdout)
         self.assertEqual(outputs[0], outputs[1])
         samples = json.loads(outputs[0])["samples"]
-        self.assertEqual(len(samples), 24)
+        self.assertIn(len(samples), (24, 25))  # six seconds, give or take a frame
         with_face = [s["t"] for s in samples if s["faces"]]
         self.assertTrue(all(t < 1.5 or 3 <= t for t in with_face), with_face)
         self.assertGreaterEqual(len(with_face), 15, samples)
