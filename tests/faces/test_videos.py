@@ -154,7 +154,8 @@ class FacesInVideos(FacesAssertions, unittest.TestCase):
         samples = json.loads(outputs[0])["samples"]
         self.assertIn(len(samples), (24, 25))  # six seconds, give or take a frame
         with_face = [s["t"] for s in samples if s["faces"]]
-        self.assertTrue(all(t < 1.5 or 3 <= t for t in with_face), with_face)
+        # The cat shows from 1.5 s to 3 s (give or take a frame at the joins).
+        self.assertTrue(all(not 1.6 < t < 2.9 for t in with_face), with_face)
         self.assertGreaterEqual(len(with_face), 15, samples)
 
     def test_sound_only_file(self):
