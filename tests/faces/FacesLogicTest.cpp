@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <functional>
@@ -329,7 +330,9 @@ TEST(FacesInVideo, StillStretchesAreExaminedOnce) {
     v.scene = [](double t) { return t < 2 ? 0 : t < 4 ? 1 : 0; };
     const auto shared = std::make_shared<LevelDetector::Shared>();
     const auto r = video(v, 0.25, 2400, 2, shared);
-    EXPECT_EQ(shared->examined, (std::vector<int>{0, 7, 0}));
+    // Two workers: the order in which they start is their own.
+    std::sort(shared->examined.begin(), shared->examined.end());
+    EXPECT_EQ(shared->examined, (std::vector<int>{0, 0, 7}));
     const auto& samples = std::get<json::Array>(r.at("samples").storage());
     ASSERT_EQ(samples.size(), 24u);
     for (std::size_t i = 0; i < samples.size(); ++i) {
