@@ -37,7 +37,7 @@ void writeLine(std::string line) {
     } catch (const std::exception& e) {
         // A path or locale that is not UTF-8 would make the error object
         // unprintable; the user still gets a line.
-        shell::failWith(text::toValidUtf8(e.what()));
+        shell::failWith(text::validUtf8(e.what()));
     }
     std::string text;
     try {
