@@ -1,8 +1,10 @@
 #include "shell/Dispatch.h"
 
+#include "runtime/SignalSource.h"
 #include "shell/HardwareProfile.h"
 #include "shell/JobModule.h"
 #include "shell/Output.h"
+#include "text/Utf8.h"
 
 namespace quorvane::shell {
 
@@ -21,13 +23,14 @@ void dispatch(const std::vector<std::string>& argv) {
     if (command == "cameras") runJobModule("camera", command, rest);
     if (command == "record-camera") runJobModule("camera", command, rest);
 
+    runtime::unblockStopSignals(); // nothing here to stop in order
     json::Object result;
     if (command == "hardware")
         result = {{"ok", true}, {"command", command}, {"hardware", hardwareProfile()}};
     else if (command == "version")
         result = {{"ok", true}, {"command", command}, {"version", "0.0.2"}};
     else
-        result = {{"ok", false}, {"error", "unknown command " + command}};
+        result = {{"ok", false}, {"error", "unknown command " + text::validUtf8(command)}};
     finish(result, 0);
 }
 

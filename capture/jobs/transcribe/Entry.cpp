@@ -1,8 +1,12 @@
 // The module entry point of this job folder.
 #include "jobs/Jobs.h"
+#include "runtime/SignalSource.h"
+#include "shell/JobBoundary.h"
 #include "shell/JobModule.h"
 
 void quorvane_job_entry(const std::string& command, const std::vector<std::string>& rest) {
     (void)command;
-    quorvane::jobs::runTranscribe(rest);
+    using namespace quorvane;
+    runtime::unblockStopSignals();
+    shell::runJob({"Quorvane could not transcribe that file."}, [&] { jobs::runTranscribe(rest); });
 }

@@ -6,27 +6,12 @@
 #include "text/Utf8.h"
 #include "json/Writer.h"
 
-#include <cerrno>
 #include <exception>
 #include <optional>
 #include <string>
-#include <unistd.h>
 
 namespace quorvane::jobs {
 namespace {
-
-void writeLine(std::string line) {
-    line += '\n';
-    std::string_view rest = line;
-    while (!rest.empty()) {
-        const ssize_t n = ::write(STDOUT_FILENO, rest.data(), rest.size());
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return; // the reader went away
-        }
-        rest.remove_prefix(static_cast<std::size_t>(n));
-    }
-}
 
 [[noreturn]] void transcriptionTask(std::shared_ptr<platform::SpeechEngine> engine,
                                     std::string path, std::optional<std::string> localeId) {
@@ -45,8 +30,7 @@ void writeLine(std::string line) {
     } catch (const json::EncodingError& e) {
         shell::failWith(e.what());
     }
-    writeLine(std::move(text));
-    shell::exitProcess(0);
+    shell::finishWithText(std::move(text), 0);
 }
 
 } // namespace

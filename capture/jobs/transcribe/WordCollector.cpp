@@ -57,7 +57,7 @@ std::string trimWhitespace(std::string_view text) {
 void WordCollector::add(const platform::SpeechResult& result) {
     for (const auto& run : result.runs) {
         if (!run.timeRange) continue;
-        std::string text = trimWhitespace(run.text);
+        std::string text = text::validUtf8(trimWhitespace(run.text));
         if (text.empty()) continue;
         words_.push_back({std::move(text), run.timeRange->start, run.timeRange->end});
     }
