@@ -38,10 +38,44 @@ class Run:
 
 
 def start(args, cwd, env=None, stdout=subprocess.PIPE, stdin=subprocess.PIPE, preexec=None):
-    return subprocess.Popen([os.fsencode(CAPTURE), *[os.fsencode(a) if isinstance(a, str) else a
+    """Starts quorvane-capture in `cwd`; arguments may be bytes (not UTF-8)."""
+    proc = subprocess.Popen([os.fsencode(CAPTURE), *[os.fsencode(a) if isinstance(a, str) else a
                                                      for a in args]],
                             cwd=cwd, env=env or clean_env(), stdin=stdin, stdout=stdout,
                             stderr=subprocess.PIPE, preexec_fn=preexec)
+    if isinstance(stdout, int) and stdout >= 0:
+        os.close(stdout)  # the child holds its own copy
+    return proc
+
+
+def closed_pipe():
+    """The writing end of a pipe whose reader has already gone."""
+    read_end, write_end = os.pipe()
+    os.close(read_end)
+    return write_end
+
+
+def finish_with_stdin_open(proc, timeout=120):
+    """Waits for the end without closing standard input (which would stop a
+    recording)."""
+    out, err = b"", b""
+    deadline = time.monotonic() + timeout
+    streams = [proc.stdout, proc.stderr]
+    while streams:
+        left = deadline - time.monotonic()
+        if left <= 0:
+            raise AssertionError(f"no end; output so far {out!r}")
+        ready, _, _ = select.select(streams, [], [], left)
+        for stream in ready:
+            chunk = os.read(stream.fileno(), 65536)
+            if not chunk:
+                streams.remove(stream)
+            elif stream is proc.stdout:
+                out += chunk
+            else:
+                err += chunk
+    status = proc.wait(max(deadline - time.monotonic(), 1))
+    return Run(status, out, err)
 
 
 def finish(proc, timeout=120):
@@ -106,11 +140,9 @@ class Shell(Edges):
                 self.assertEqual(files_in(d), set())
             with self.subTest(args=args, stdout="closed pipe"):
                 d = self.folder()
-                proc = start(args, d)
-                proc.stdout.close()
-                proc.stdin.close()
-                self.assertEqual(proc.wait(60), 1)
-                proc.stderr.close()
+                run = finish(start(args, d, stdout=closed_pipe()))
+                self.assertEqual(run.status, 1, run.err)
+                self.assertEqual(files_in(d), set())
 
 
 class Transcribe(Edges):
@@ -139,7 +171,8 @@ class Transcribe(Edges):
                 started = time.monotonic()
                 # Standard input holds sound: pipe:0 must not read it.
                 proc = start(["transcribe", name], d)
-                proc.stdin.write(open(os.path.join(d, "a.wav"), "rb").read())
+                with open(os.path.join(d, "a.wav"), "rb") as sound:
+                    proc.stdin.write(sound.read())
                 proc.stdin.close()
                 proc.stdin = None
                 run = finish(proc)
@@ -249,7 +282,9 @@ class Faces(Edges):
         run = finish(start(["faces", "huge.png"], d, preexec=limit))
         # Either the faces are found within the limit or the job says why not.
         if run.status != 0:
-            self.assert_faces_failure(run)
+            text = self.assert_faces_failure(run)
+            if text.startswith("Quorvane could not look for faces in that file."):
+                self.assertIn("There was not enough memory.", text)
         else:
             self.assertEqual(len(run.lines()), 1)
         self.assert_only(d, before)
@@ -265,7 +300,7 @@ class RecordCamera(Edges):
                 proc = start(["record-camera", "--out", "rec.mov"], d)
                 time.sleep(0.02)
                 proc.send_signal(sig)
-                run = finish(proc)
+                run = finish_with_stdin_open(proc)
                 final = self.assert_final_line(run, run.status)
                 self.assertEqual(len(run.lines()), 1 if not final["ok"] else len(run.lines()))
                 self.assertEqual(run.status, 0 if final["ok"] else 1)
@@ -293,7 +328,7 @@ class RecordWindow(Edges):
     @classmethod
     def setUpClass(cls):
         cls.x = Xvfb(size="1024x768x24").__enter__()
-        cls.x.spawn("xlogo", "-title", "Edge Logo", "-geometry", "200x150+40+30")
+        cls.x.spawn("xlogo", "-title", "Edge Logo", "-geometry", "400x300+40+30")
         cls.x.wait_for_window("Edge Logo", timeout=60)
 
     @classmethod
@@ -315,7 +350,8 @@ class RecordWindow(Edges):
             ready, _, _ = select.select([proc.stdout], [], [], left)
             if ready:
                 chunk = os.read(proc.stdout.fileno(), 4096)
-                self.assertTrue(chunk, proc.stderr.read())
+                if not chunk:
+                    self.fail(f"ended before started: {buffer!r} {proc.stderr.read()!r}")
                 buffer += chunk
         line, rest = buffer.split(b"\n", 1)
         started = json.loads(line)
@@ -326,9 +362,10 @@ class RecordWindow(Edges):
         if sig is None:
             proc.stdin.write(b"\n")
             proc.stdin.flush()
+            run = finish(proc)
         else:
             proc.send_signal(sig)
-        run = finish(proc)
+            run = finish_with_stdin_open(proc)
         run.out = rest + run.out
         return run
 
@@ -360,7 +397,7 @@ class RecordWindow(Edges):
     def test_a_network_address_is_a_missing_folder(self):
         d = self.folder()
         proc = self.record(d, "http://127.0.0.1:1/x.mov")
-        run = finish(proc)
+        run = finish_with_stdin_open(proc)
         final = self.assert_final_line(run, 1, ok=False)
         self.assertTrue(final["error"].startswith("The recording could not start. "), final)
         self.assertEqual(files_in(d), set())
@@ -373,13 +410,13 @@ class RecordWindow(Edges):
         run = self.stop_and_finish(proc, rest)
         final = self.assert_stopped(run, d, b"rec\xff.mov")
         self.assertEqual(final["file"], "rec" + REPLACEMENT + ".mov")
-        self.assertEqual(final["clicks"], "rec" + REPLACEMENT + ".clicks.json")
+        self.assertTrue(final["clicks"].endswith("/rec" + REPLACEMENT + ".clicks.json"), final)
 
     def test_an_app_that_is_not_utf8(self):
         d = self.folder()
         proc = start(["record-window", "--out", "rec.mov", "--app", b"x\xfflogo"], d,
                      env=self.x.env)
-        run = finish(proc)
+        run = finish_with_stdin_open(proc)
         final = self.assert_final_line(run, 1, ok=False)
         self.assertEqual(final["error"],
                          "No window of x" + REPLACEMENT + "logo is open on screen. Open it first.")
@@ -402,7 +439,7 @@ class RecordWindow(Edges):
                 proc = self.record(d, "rec.mov")
                 time.sleep(0.02)
                 proc.send_signal(sig)
-                run = finish(proc)
+                run = finish_with_stdin_open(proc)
                 final = self.assert_final_line(run, 0, ok=True)
                 self.assertEqual(final["event"], "stopped")
                 self.assertLessEqual(len(run.lines()), 2)
@@ -416,10 +453,8 @@ class RecordWindow(Edges):
                     with open("/dev/full", "wb") as full:
                         proc = self.record(d, "rec.mov", stdout=full)
                 else:
-                    read_end, write_end = os.pipe()
-                    os.close(read_end)
+                    write_end = closed_pipe()
                     proc = self.record(d, "rec.mov", stdout=write_end)
-                    os.close(write_end)
                 # Nobody stops it: the failed started event does.
                 status = proc.wait(60)
                 self.assertEqual(status, 1, proc.stderr.read())

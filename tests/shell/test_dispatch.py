@@ -59,8 +59,10 @@ class Dispatch(unittest.TestCase):
 
     def test_a_closed_reader_ends_with_status_one(self):
         # The answer did not arrive: that is not a success.
-        p = subprocess.Popen([CAPTURE, "version"], stdout=subprocess.PIPE)
-        p.stdout.close()
+        read_end, write_end = os.pipe()
+        os.close(read_end)
+        p = subprocess.Popen([CAPTURE, "version"], stdout=write_end)
+        os.close(write_end)
         self.assertEqual(p.wait(10), 1)
 
 

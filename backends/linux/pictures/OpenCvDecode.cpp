@@ -6,13 +6,16 @@
 #include <opencv2/imgproc.hpp>
 
 #include <algorithm>
+#include <new>
 
 namespace quorvane::backends::pictures {
 
 // A back end implements the platform interfaces and speaks in their types.
 using namespace platform;
 
-std::optional<Picture> decodeWithOpenCv(const std::string& path) {
+// OpenCV reports running out of memory as its own exception; the job's
+// boundary tells the user so only for std::bad_alloc.
+std::optional<Picture> decodeWithOpenCv(const std::string& path) try {
     cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_SILENT);
     cv::Mat bgr;
     try {
@@ -31,6 +34,9 @@ std::optional<Picture> decodeWithOpenCv(const std::string& path) {
         std::copy_n(rgb.ptr<std::uint8_t>(row), static_cast<std::size_t>(rgb.cols) * 3,
                     out.rgb.data() + static_cast<std::size_t>(row) * rgb.cols * 3);
     return out;
+} catch (const cv::Exception& e) {
+    if (e.code == cv::Error::StsNoMem) throw std::bad_alloc();
+    throw;
 }
 
 } // namespace quorvane::backends::pictures
