@@ -80,7 +80,7 @@ json::Object WindowRecording::stoppedEvent() {
     event["event"] = "stopped";
     event["file"] = text::validUtf8(file_); // the name as given, in valid text
     if (auto log = clickLog()) {
-        if (auto path = log->finish(file_)) event["clicks"] = *path;
+        if (auto path = log->finish(file_)) event["clicks"] = text::validUtf8(*path);
     }
     return event;
 }
