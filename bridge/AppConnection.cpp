@@ -1,8 +1,12 @@
 #include "AppConnection.h"
 
+#include "io/UniqueFd.h"
 #include "platform/AppPlatform.h"
 
+#include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -11,54 +15,56 @@ namespace quorvane::bridge {
 namespace {
 
 constexpr int pollAttempts = 50;
-constexpr useconds_t pollInterval = 300'000;
+constexpr int pollIntervalMs = 300;
 
 } // namespace
 
 std::optional<int> openSocket(const std::string& path) {
     // Close-on-exec, so that a launched application never holds our end of a
     // connection open (its reader would then never see the stream end).
-    int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return std::nullopt;
+    io::UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    if (!fd) return std::nullopt;
     sockaddr_un address;
     std::memset(&address, 0, sizeof address);
     address.sun_family = AF_UNIX;
     // An empty path would name an abstract socket on Linux: only filesystem
     // paths are meant, so it is never tried either.
-    if (path.empty() || path.size() > maxSocketPathBytes) {
-        ::close(fd);
-        return std::nullopt;
-    }
+    if (path.empty() || path.size() > maxSocketPathBytes) return std::nullopt;
     std::memcpy(address.sun_path, path.data(), path.size());
-    if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-        ::close(fd);
+    if (::connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
         return std::nullopt;
-    }
-    return fd;
+    return fd.release();
 }
 
-std::optional<int> connectToApp(const Settings& settings) {
-    if (auto fd = openSocket(settings.socketPath)) return fd;
-    if (!settings.customSocket) launchApp();
+bool waitWatching(int fd, int milliseconds) {
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
+    for (;;) {
+        const auto left =
+            std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0) return true;
+        // Only the hang-up is asked for: lines waiting to be read do not
+        // wake the wait, and nothing is consumed.
+        pollfd watched{fd, POLLRDHUP, 0};
+        const int ready = ::poll(&watched, 1, static_cast<int>(left));
+        if (ready > 0 && (watched.revents & (POLLHUP | POLLRDHUP | POLLERR | POLLNVAL)))
+            return false;
+        if (ready < 0 && errno != EINTR) {
+            // No way to watch: wait plainly.
+            ::usleep(static_cast<useconds_t>(left) * 1000);
+            return true;
+        }
+    }
+}
+
+Reached connectToApp(const Settings& settings, int watchedInput) {
+    if (auto fd = openSocket(settings.socketPath)) return {fd};
+    if (!settings.customSocket && !launchApp(watchedInput)) return {std::nullopt, true};
     for (int attempt = 0; attempt < pollAttempts; ++attempt) {
-        ::usleep(pollInterval);
-        if (auto fd = openSocket(settings.socketPath)) return fd;
+        if (!waitWatching(watchedInput, pollIntervalMs)) return {std::nullopt, true};
+        if (auto fd = openSocket(settings.socketPath)) return {fd};
     }
-    return std::nullopt;
-}
-
-std::size_t writeWhatCan(int fd, std::string_view bytes) {
-    std::size_t written = 0;
-    while (written < bytes.size()) {
-        ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
-        if (n <= 0) break;
-        written += static_cast<std::size_t>(n);
-    }
-    return written;
-}
-
-bool writeAll(int fd, std::string_view bytes) {
-    return writeWhatCan(fd, bytes) == bytes.size();
+    return {};
 }
 
 } // namespace quorvane::bridge

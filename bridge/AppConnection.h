@@ -2,6 +2,7 @@
 // Reaching the host application: one connection attempt, the launch and
 // polling around it, and whole-buffer writes.
 #include "Settings.h"
+#include "io/WriteAll.h"
 
 #include <cstddef>
 #include <optional>
@@ -17,16 +18,25 @@ inline constexpr std::size_t maxSocketPathBytes = 103;
 // One attempt to connect to `path`; the connected descriptor, or nothing.
 std::optional<int> openSocket(const std::string& path);
 
+// What came of trying to reach the host application.
+struct Reached {
+    std::optional<int> fd;   // the connected descriptor
+    bool inputEnded = false; // `watchedInput` ended during the wait
+};
+
 // A connected descriptor: launches the host application (only without a
 // custom socket) and polls 50 times, 0.3 s apart, when the first attempt
-// fails. Nothing when no attempt connects.
-std::optional<int> connectToApp(const Settings& settings);
+// fails. Nothing when no attempt connects. Throughout the wait,
+// `watchedInput` is watched for its end (nothing is read from it); when it
+// ends, the wait stops at once.
+Reached connectToApp(const Settings& settings, int watchedInput);
 
-// Writes every byte; false as soon as a write returns 0 or less.
-bool writeAll(int fd, std::string_view bytes);
+// Waits about `milliseconds`, or less when `fd` ends (its writer hangs up)
+// first: false then.
+bool waitWatching(int fd, int milliseconds);
 
-// As writeAll, but tells how many bytes were written before a write failed
-// (bytes.size() when none did).
-std::size_t writeWhatCan(int fd, std::string_view bytes);
+// Whole-buffer writes: the programs' one write loop.
+using io::writeAll;
+using io::writeWhatCan;
 
 } // namespace quorvane::bridge

@@ -1,10 +1,10 @@
 #include "shell/Output.h"
 
+#include "io/WriteAll.h"
 #include "text/Utf8.h"
 #include "json/Writer.h"
 
 #include <atomic>
-#include <cerrno>
 #include <cmath>
 #include <mutex>
 #include <string>
@@ -20,19 +20,6 @@ std::mutex outputLock;
 bool ended = false;
 std::atomic<bool> stdoutFailed{false};
 
-// False when the descriptor refused the bytes (the reader went away).
-bool writeAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
-}
-
 bool writeLine(int fd, std::string line, bool final) {
     line += '\n';
     std::unique_lock lock(outputLock);
@@ -44,7 +31,7 @@ bool writeLine(int fd, std::string line, bool final) {
             ::pause();
     }
     if (final) ended = true;
-    const bool written = writeAll(fd, line);
+    const bool written = io::writeAll(fd, line);
     if (!written && fd == STDOUT_FILENO) stdoutFailed = true;
     return written;
 }

@@ -6,6 +6,7 @@
 
 #include "ffmpeg/FileUrl.h"
 #include "ffmpeg/Handles.h"
+#include "ffmpeg/QuietLog.h"
 
 extern "C" {
 #include <libavutil/channel_layout.h>
@@ -344,8 +345,7 @@ class FfmpegMovieWriter final : public MovieWriter {
 } // namespace
 
 std::unique_ptr<MovieWriter> openMovieWriter(const MovieSettings& settings) {
-    // The programs print nothing but their own results.
-    av_log_set_level(AV_LOG_QUIET);
+    backends::ffmpeg::silenceLibraryLog();
     return std::make_unique<FfmpegMovieWriter>(settings);
 }
 

@@ -2,11 +2,11 @@
 
 #include "ffmpeg/FileUrl.h"
 #include "ffmpeg/Handles.h"
+#include "ffmpeg/QuietLog.h"
 
 extern "C" {
 #include <libavutil/display.h>
 #include <libavutil/imgutils.h>
-#include <libavutil/log.h>
 }
 
 #include <algorithm>
@@ -56,7 +56,7 @@ Picture turnUpright(const Picture& stored, int turns) {
 class FfmpegVideo final : public VideoSource {
   public:
     FfmpegVideo(const std::string& path, FrameSeeking seeking) : seeking_(seeking) {
-        av_log_set_level(AV_LOG_QUIET);
+        silenceLibraryLog();
         AVFormatContext* raw = nullptr;
         AVDictionary* options = nullptr;
         onlyFileProtocol(&options);

@@ -1,13 +1,13 @@
-// The module entry point of this job folder.
+// The module entries of this job folder, named in the dispatch table.
 #include "jobs/Jobs.h"
 #include "runtime/SignalSource.h"
 #include "shell/JobBoundary.h"
 #include "shell/JobModule.h"
 
-void quorvane_job_entry(const std::string& command, const std::vector<std::string>& rest) {
-    (void)command;
-    using namespace quorvane;
-    runtime::unblockStopSignals();
-    shell::runJob({"Quorvane could not look for faces in that file.", true},
-                  [&] { jobs::runFaces(rest); });
+using quorvane::jobs::Args;
+
+extern "C" [[noreturn]] void quorvane_run_faces(const Args& rest) {
+    quorvane::runtime::unblockStopSignals();
+    quorvane::shell::runJob({"Quorvane could not look for faces in that file.", true},
+                            [&] { quorvane::jobs::runFaces(rest); });
 }

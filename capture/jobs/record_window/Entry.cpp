@@ -1,11 +1,12 @@
-// The module entry point of this job folder.
+// The module entries of this job folder, named in the dispatch table.
 #include "jobs/Jobs.h"
 #include "shell/JobBoundary.h"
 #include "shell/JobModule.h"
 
-void quorvane_job_entry(const std::string& command, const std::vector<std::string>& rest) {
-    (void)command;
-    using namespace quorvane;
-    // record-window stops in order on SIGINT, SIGTERM and SIGHUP.
-    shell::runJob({"The recording failed."}, [&] { jobs::runRecordWindow(rest); });
+using quorvane::jobs::Args;
+
+// record-window stops in order on SIGINT, SIGTERM and SIGHUP.
+extern "C" [[noreturn]] void quorvane_run_record_window(const Args& rest) {
+    quorvane::shell::runJob({"The recording failed."},
+                            [&] { quorvane::jobs::runRecordWindow(rest); });
 }

@@ -1,14 +1,19 @@
-// The module entry point of this job folder.
+// The module entries of this job folder, named in the dispatch table.
 #include "jobs/Jobs.h"
 #include "runtime/SignalSource.h"
 #include "shell/JobBoundary.h"
 #include "shell/JobModule.h"
 
-void quorvane_job_entry(const std::string& command, const std::vector<std::string>& rest) {
-    using namespace quorvane;
-    runtime::unblockStopSignals();
-    if (command == "windows")
-        shell::runJob({"Quorvane could not list the windows."}, [] { jobs::runWindows(); });
-    shell::runJob({"Quorvane could not check screen recording access."},
-                  [&] { jobs::runScreenAccess(rest); });
+using quorvane::jobs::Args;
+
+extern "C" [[noreturn]] void quorvane_run_windows(const Args&) {
+    quorvane::runtime::unblockStopSignals();
+    quorvane::shell::runJob({"Quorvane could not list the windows."},
+                            [] { quorvane::jobs::runWindows(); });
+}
+
+extern "C" [[noreturn]] void quorvane_run_screen_access(const Args& rest) {
+    quorvane::runtime::unblockStopSignals();
+    quorvane::shell::runJob({"Quorvane could not check screen recording access."},
+                            [&] { quorvane::jobs::runScreenAccess(rest); });
 }
