@@ -1,5 +1,6 @@
 // Reads the sound of any file FFmpeg can open and hands it on as 16 kHz mono
 // signed 16-bit samples, a packet at a time.
+#include "ffmpeg/FileUrl.h"
 #include "ffmpeg/Handles.h"
 #include "ffmpeg/QuietLog.h"
 #include "platform/AudioSource.h"
@@ -21,7 +22,10 @@ class FileAudioSource final : public AudioSource {
   public:
     explicit FileAudioSource(const std::string& path) : path_(path) {
         AVFormatContext* raw = nullptr;
-        int ret = avformat_open_input(&raw, path.c_str(), nullptr, nullptr);
+        AVDictionary* options = nullptr;
+        onlyFileProtocol(&options);
+        int ret = avformat_open_input(&raw, fileUrl(path).c_str(), nullptr, &options);
+        av_dict_free(&options);
         if (ret < 0) fail("could not be opened", ret);
         input_.reset(raw);
         ret = avformat_find_stream_info(input_.get(), nullptr);

@@ -1,4 +1,3 @@
-#include "io/WriteAll.h"
 #include "jobs/Jobs.h"
 #include "jobs/transcribe/TranscribeFile.h"
 #include "platform/SpeechEngine.h"
@@ -10,15 +9,9 @@
 #include <exception>
 #include <optional>
 #include <string>
-#include <unistd.h>
 
 namespace quorvane::jobs {
 namespace {
-
-void writeLine(std::string line) {
-    line += '\n';
-    io::writeAll(STDOUT_FILENO, line); // a reader that went away can be told nothing more
-}
 
 [[noreturn]] void transcriptionTask(std::shared_ptr<platform::SpeechEngine> engine,
                                     std::string path, std::optional<std::string> localeId) {
@@ -29,7 +22,7 @@ void writeLine(std::string line) {
     } catch (const std::exception& e) {
         // A path or locale that is not UTF-8 would make the error object
         // unprintable; the user still gets a line.
-        shell::failWith(text::toValidUtf8(e.what()));
+        shell::failWith(text::validUtf8(e.what()));
     }
     std::string text;
     try {
@@ -37,8 +30,7 @@ void writeLine(std::string line) {
     } catch (const json::EncodingError& e) {
         shell::failWith(e.what());
     }
-    writeLine(std::move(text));
-    shell::exitProcess(0);
+    shell::finishWithText(std::move(text), 0);
 }
 
 } // namespace
