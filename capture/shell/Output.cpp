@@ -63,4 +63,8 @@ void printPlainError(std::string_view line) {
     writeAll(STDERR_FILENO, text);
 }
 
+void writeStandardError(std::string_view bytes) {
+    writeAll(STDERR_FILENO, bytes);
+}
+
 } // namespace quorvane::shell

@@ -28,4 +28,7 @@ void printEvent(std::string_view name, json::Object keys);
 // One plain line on standard error (the faces job reports failures so).
 void printPlainError(std::string_view line);
 
+// `bytes` as they are on standard error, never inside another thread's line.
+void writeStandardError(std::string_view bytes);
+
 } // namespace quorvane::shell

@@ -1,7 +1,9 @@
 #include "jobs/Jobs.h"
 #include "jobs/faces/Faces.h"
+#include "jobs/faces/VideoProgress.h"
 #include "runtime/Queue.h"
 #include "shell/Option.h"
+#include "shell/Progress.h"
 #include "shell/UserError.h"
 #include "text/Numbers.h"
 
@@ -62,10 +64,19 @@ void runFaces(const Args& rest) {
             printFaces(facesInImage(path, every, platform::readPicture, *detector));
         }
         runtime::startTask([path, every, maxFrames] {
+            // Shown only to a person at a terminal; erased before the result.
+            auto progress = shell::Progress::onStandardError();
+            const VideoOpening open = [&](const std::string& file) {
+                return reportingProgress(platform::openVideo(file), every, maxFrames,
+                                         [&progress](double share) { progress.update(share); });
+            };
             try {
                 const auto detector = detectorForRun();
-                printFaces(facesInVideo(path, every, maxFrames, platform::openVideo, *detector));
+                const auto result = facesInVideo(path, every, maxFrames, open, *detector);
+                progress.clear();
+                printFaces(result);
             } catch (const UserError& e) {
+                progress.clear();
                 faceFail(e.what());
             }
         });
