@@ -76,8 +76,7 @@ class DecoderThreads : public ::testing::Test {
             "we bought fresh bread and milk at the market this morning",
             "turn left at the next corner and walk two blocks",
         };
-        for (int round = 0; round < 2; ++round)
-            for (const char* text : sentences) {
+        for (const char* text : sentences) {
                 const fs::path wav = dir / "s.wav";
                 const std::string cmd =
                     "flite -voice slt -t '" + std::string(text) + "' -o " + wav.string();
@@ -124,7 +123,7 @@ TEST_F(DecoderThreads, ManyThreadsGiveTheWordsOfOne) {
     if (speech.empty()) GTEST_SKIP() << "flite is not installed";
     if (findModels(systemModelFolder).empty()) GTEST_SKIP() << "no speech model";
     const auto one = decode(1);
-    ASSERT_GT(one.size(), 60u); // twelve sentences were spoken
+    ASSERT_GT(one.size(), 30u); // six sentences were spoken
     const auto three = decode(3);
     EXPECT_EQ(three.size(), one.size());
     for (std::size_t i = 0; i < std::min(one.size(), three.size()); ++i)
@@ -141,8 +140,8 @@ TEST_F(DecoderThreads, TheAudiosPlaceOnTheTimelineMovesEveryWord) {
     ASSERT_EQ(plain.size(), late.size());
     for (std::size_t i = 0; i < plain.size(); ++i) {
         EXPECT_EQ(late[i].text, plain[i].text);
-        EXPECT_NEAR(late[i].start, plain[i].start + 1.936, 1e-9);
-        EXPECT_NEAR(late[i].end, plain[i].end + 1.936, 1e-9);
+        EXPECT_NEAR(late[i].start, plain[i].start + 1.936, 1e-6);
+        EXPECT_NEAR(late[i].end, plain[i].end + 1.936, 1e-6);
     }
 }
 
