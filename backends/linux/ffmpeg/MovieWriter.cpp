@@ -5,6 +5,7 @@
 #include "platform/MovieWriter.h"
 
 #include "ffmpeg/Handles.h"
+#include "ffmpeg/QuietLog.h"
 
 extern "C" {
 #include <libavutil/channel_layout.h>
@@ -338,8 +339,7 @@ class FfmpegMovieWriter final : public MovieWriter {
 } // namespace
 
 std::unique_ptr<MovieWriter> openMovieWriter(const MovieSettings& settings) {
-    // The programs print nothing but their own results.
-    av_log_set_level(AV_LOG_QUIET);
+    backends::ffmpeg::silenceLibraryLog();
     return std::make_unique<FfmpegMovieWriter>(settings);
 }
 

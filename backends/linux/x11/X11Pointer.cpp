@@ -1,7 +1,7 @@
 #include "x11/X11Pointer.h"
 
+#include "platform/HostClock.h"
 #include "platform/ScreenCapture.h"
-#include "x11/HostClock.h"
 #include "x11/XcbConnection.h"
 
 namespace quorvane::backends::x11 {
@@ -12,7 +12,7 @@ class Pointer final : public platform::PointerSource {
     explicit Pointer(std::unique_ptr<XcbConnection> connection)
         : connection_(std::move(connection)) {}
 
-    double now() override { return monotonicSeconds(); }
+    double now() override { return platform::hostTimeNow(); }
 
     // The root window's top-left is the origin of X coordinates; the
     // interface counts upwards from the bottom of the main display.
