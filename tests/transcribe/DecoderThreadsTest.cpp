@@ -3,6 +3,7 @@
 // file's timeline moves every word.
 #include "pocketsphinx/ModelCatalog.h"
 #include "pocketsphinx/PocketsphinxEngine.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -13,7 +14,6 @@
 #include <fstream>
 #include <ostream>
 #include <string>
-#include <unistd.h>
 
 namespace quorvane::backends::pocketsphinx {
 namespace {
@@ -65,9 +65,7 @@ class DecoderThreads : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
         if (std::system("command -v flite >/dev/null 2>&1") != 0) return;
-        const fs::path dir =
-            fs::temp_directory_path() / ("quorvane-decoder-" + std::to_string(getpid()));
-        fs::create_directories(dir);
+        const quorvane::testing::TempDir dir("quorvane-decoder");
         const char* sentences[] = {
             "the quick brown fox jumps over the lazy dog",
             "open the window and let the fresh air into the room",
@@ -77,15 +75,14 @@ class DecoderThreads : public ::testing::Test {
             "turn left at the next corner and walk two blocks",
         };
         for (const char* text : sentences) {
-                const fs::path wav = dir / "s.wav";
-                const std::string cmd =
-                    "flite -voice slt -t '" + std::string(text) + "' -o " + wav.string();
-                ASSERT_EQ(std::system(cmd.c_str()), 0);
-                const auto s = readWav(wav);
-                speech.insert(speech.end(), s.begin(), s.end());
-                speech.insert(speech.end(), 16000 * 6 / 10, 0); // a pause between sentences
-            }
-        fs::remove_all(dir);
+            const fs::path wav = dir.path / "s.wav";
+            const std::string cmd =
+                "flite -voice slt -t '" + std::string(text) + "' -o " + wav.string();
+            ASSERT_EQ(std::system(cmd.c_str()), 0);
+            const auto s = readWav(wav);
+            speech.insert(speech.end(), s.begin(), s.end());
+            speech.insert(speech.end(), 16000 * 6 / 10, 0); // a pause between sentences
+        }
     }
     static void TearDownTestSuite() { speech.clear(); }
 
