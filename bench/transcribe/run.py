@@ -108,8 +108,18 @@ def measure(path, seconds, one_core):
 
 
 def load():
+    """The machine's load, and whether the kernel shares processor time by
+    session (autogroup): then, on a loaded machine, a session's threads share
+    one session's part, and more threads cannot make a run faster."""
     one, five, fifteen = os.getloadavg()
-    return f"load average {one:.2f} {five:.2f} {fifteen:.2f} on {os.cpu_count()} processors"
+    text = f"load average {one:.2f} {five:.2f} {fifteen:.2f} on {os.cpu_count()} processors"
+    try:
+        with open("/proc/sys/kernel/sched_autogroup_enabled") as f:
+            if f.read().strip() == "1":
+                text += "; processor time shared by session (autogroup)"
+    except OSError:
+        pass
+    return text
 
 
 def speed(clips, work):
@@ -141,7 +151,8 @@ def speed(clips, work):
             runs[one_core].append(r)
             label = "one core (taskset -c 0)" if one_core else "every core"
             print(f"  long  {length:7.1f} s, {label}: real-time factor {r['rtf']:.3f} (wall), "
-                  f"{r['cpu']:.3f} (CPU); peak memory {r['mb']:.0f} MB; {len(r['words'])} words")
+                  f"{r['cpu']:.3f} (CPU), {r['cpu'] / r['rtf']:.2f} cores busy; "
+                  f"peak memory {r['mb']:.0f} MB; {len(r['words'])} words")
     print(f"  after: {load()}")
     best = min(runs[False], key=lambda r: r["wall"])
     anchor = min(runs[True], key=lambda r: r["wall"])
