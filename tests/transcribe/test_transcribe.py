@@ -230,9 +230,12 @@ class Timeline(TranscribeCase):
                 self.assert_transcript(obj)
                 pairs = paired(reference["words"], obj["words"])
                 self.assertGreaterEqual(len(pairs), 0.8 * len(reference["words"]), obj["words"])
-                for ref, word in pairs:
-                    self.assertAlmostEqual(word["start"] - offset, ref["start"], delta=0.02,
-                                           msg=(ref, word))
+                # A lossy codec may move a single word's boundary by a frame
+                # or more; the place of the sound moves them all.
+                shifts = sorted(word["start"] - offset - ref["start"] for ref, word in pairs)
+                self.assertLessEqual(abs(shifts[len(shifts) // 2]), 0.02, shifts)
+                close = [d for d in shifts if abs(d) <= 0.02]
+                self.assertGreaterEqual(len(close), 0.8 * len(shifts), shifts)
                 # The length stays the sound's own, whatever its place.
                 self.assertAlmostEqual(obj["duration"], reference["duration"] + added,
                                        delta=0.07)
