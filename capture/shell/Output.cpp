@@ -113,4 +113,8 @@ void finishWithPlainError(std::string_view line) {
     exitProcess(1);
 }
 
+void writeStandardError(std::string_view bytes) {
+    writeAll(STDERR_FILENO, bytes);
+}
+
 } // namespace quorvane::shell

@@ -50,4 +50,7 @@ bool outputFailed();
 // reports its failures).
 [[noreturn]] void finishWithPlainError(std::string_view line);
 
+// `bytes` as they are on standard error, never inside another thread's line.
+void writeStandardError(std::string_view bytes);
+
 } // namespace quorvane::shell

@@ -3,6 +3,7 @@
 #include "platform/SpeechEngine.h"
 #include "runtime/Queue.h"
 #include "shell/Output.h"
+#include "shell/Progress.h"
 #include "text/Utf8.h"
 #include "json/Writer.h"
 
@@ -15,15 +16,20 @@ namespace {
 
 [[noreturn]] void transcriptionTask(std::shared_ptr<platform::SpeechEngine> engine,
                                     std::string path, std::optional<std::string> localeId) {
+    // Shown only to a person at a terminal; erased before the one line.
+    auto progress = shell::Progress::onStandardError();
     jobs::transcribe::Transcript transcript;
     try {
-        transcript = jobs::transcribe::transcribeFile(*engine, platform::openAudioFile, path,
-                                                      localeId, platform::currentLocaleIdentifier);
+        transcript = jobs::transcribe::transcribeFile(
+            *engine, platform::openAudioFile, path, localeId, platform::currentLocaleIdentifier,
+            [&progress](double share) { progress.update(share); });
     } catch (const std::exception& e) {
+        progress.clear();
         // A path or locale that is not UTF-8 would make the error object
         // unprintable; the user still gets a line.
         shell::failWith(text::validUtf8(e.what()));
     }
+    progress.clear();
     std::string text;
     try {
         text = jobs::transcribe::encodeTranscript(transcript);
