@@ -62,6 +62,10 @@ WindowSource::WindowSource(XcbConnection& connection, xcb_window_t window, bool 
         xcb_get_window_attributes_reply(c_, xcb_get_window_attributes(c_, window_), nullptr));
     if (!attributes) throw platform::ScreenCaptureError("The window is no longer on screen.");
     mapped_ = attributes->map_state != XCB_MAP_STATE_UNMAPPED;
+    auto layout = pixelLayout(c_, attributes->visual, geometry->depth);
+    if (!layout.layout) throw platform::ScreenCaptureError(layout.unsupported);
+    layout_ = *layout.layout;
+    converter_.emplace(layout_);
 
     const std::uint32_t events = XCB_EVENT_MASK_STRUCTURE_NOTIFY;
     if (!succeeded(c_,
@@ -207,9 +211,10 @@ bool WindowSource::changed() {
 
 bool WindowSource::capture(const ShmSegment& segment) {
     if (!pixmap_ || width_ <= 0 || height_ <= 0) return false;
-    const std::size_t bytes =
-        static_cast<std::size_t>(width_) * static_cast<std::size_t>(height_) * 4;
-    if (segment.size() < bytes) return false;
+    const std::size_t rowBytes = layout_.rowBytes(width_);
+    const std::size_t bytes = rowBytes * static_cast<std::size_t>(height_);
+    if (segment.size() < static_cast<std::size_t>(width_) * static_cast<std::size_t>(height_) * 4)
+        return false;
     // Changes from here on belong to the next picture.
     const bool wasDirty = dirty_;
     dirty_ = false;
@@ -224,6 +229,7 @@ bool WindowSource::capture(const ShmSegment& segment) {
         dirty_ = wasDirty;
         return false;
     }
+    converter_->toBgrx(segment.data(), width_, height_, rowBytes);
     if (drawCursor_) {
         drawCursor(segment.data());
         drawn_ = next_;

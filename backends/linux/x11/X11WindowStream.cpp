@@ -47,6 +47,11 @@ std::string presetFor(int width, int height) {
     return static_cast<long>(width) * height > 1280L * 720 ? "ultrafast" : "superfast";
 }
 
+// Under one second with the time a tick and the encoder may take on top.
+constexpr double keyFrameSeconds = 0.75;
+// How often a still window tells the encoder the time (see QueuedFrame::refresh).
+constexpr double refreshSeconds = 0.05;
+
 class Stream final : public platform::WindowStream {
   public:
     Stream(const platform::ContentFilter& filter, const platform::StreamConfiguration& config,
@@ -73,7 +78,9 @@ class Stream final : public platform::WindowStream {
         settings.path = configuration.outputPath;
         settings.video.width = config_.width;
         settings.video.height = config_.height;
-        settings.video.keyFrameSeconds = 1.0;
+        // A key frame, and with it a fragment on disk, at least this often,
+        // still pictures included: a killed recorder loses under a second.
+        settings.video.keyFrameSeconds = keyFrameSeconds;
         settings.video.expectedFps =
             static_cast<double>(config_.frameIntervalScale) / config_.frameIntervalValue;
         settings.video.preset = presetFor(config_.width, config_.height);
@@ -100,8 +107,11 @@ class Stream final : public platform::WindowStream {
         connection_ = XcbConnection::open();
         if (!connection_) throw platform::ScreenCaptureError("Quorvane cannot open the X display.");
         source_ = std::make_unique<WindowSource>(*connection_, window_, config_.showsCursor);
-        // One segment to see that shared memory works before capture begins.
-        ensureSlot(0);
+        // The first picture before the recording counts as started, so that
+        // even a stop that comes at once leaves a movie with the window in it.
+        source_->handleEvents(monotonicSeconds());
+        if (!tick(monotonicSeconds()))
+            throw platform::ScreenCaptureError("Quorvane could not take a picture of the window.");
         thread_ = std::thread([this] { run(); });
     }
 
@@ -132,29 +142,45 @@ class Stream final : public platform::WindowStream {
         });
     }
 
-    void tick(double now) {
+    // Takes a picture when the window changed. True when one was queued.
+    bool tick(double now) {
         if (!source_->changed()) {
             deliver(FrameStatus::idle, now);
-            return;
+            refreshIfStill(now);
+            return false;
         }
         const auto slot = frames_.acquire();
-        if (!slot) return; // the encoder is behind: the change is taken next time
+        if (!slot) return false; // the encoder is behind: the change is taken next time
         try {
             ensureSlot(*slot);
         } catch (const platform::ScreenCaptureError&) {
             frames_.release(*slot);
-            return;
+            return false;
         }
         const double taken = monotonicSeconds();
         if (!source_->capture(*slots_[static_cast<std::size_t>(*slot)])) {
             frames_.release(*slot);
             deliver(FrameStatus::idle, now);
-            return;
+            refreshIfStill(now);
+            return false;
         }
         if (!firstFrame_) firstFrame_ = taken;
+        lastQueued_ = taken;
         frames_.push(QueuedFrame{*slot, source_->width(), source_->height(), source_->width() * 4,
                                  taken - *firstFrame_});
         deliver(FrameStatus::complete, taken);
+        return true;
+    }
+
+    // While nothing changes the encoder still hears the time now and then,
+    // and repeats the picture when a key frame is due.
+    void refreshIfStill(double now) {
+        if (!firstFrame_ || now - lastQueued_ < refreshSeconds) return;
+        lastQueued_ = now;
+        QueuedFrame refresh;
+        refresh.refresh = true;
+        refresh.time = now - *firstFrame_;
+        frames_.push(refresh);
     }
 
     void run() {
@@ -204,6 +230,7 @@ class Stream final : public platform::WindowStream {
     std::vector<std::unique_ptr<ShmSegment>> slots_;
     std::unique_ptr<MovieEncoder> encoder_;
     std::optional<double> firstFrame_; // host time of the first picture taken
+    double lastQueued_ = 0;            // host time of the newest picture or refresh queued
 
     Wakeup wakeup_;
     std::atomic<bool> stopRequested_{false};
