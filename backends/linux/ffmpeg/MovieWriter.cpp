@@ -97,6 +97,7 @@ class FfmpegMovieWriter final : public MovieWriter {
         if (finished_) return;
         if (!std::isfinite(time)) return;
         if (std::llround(time * kVideoTimeBase.den) <= lastPts_) return;
+        if (keyFrameDue(time)) showAgainBefore(time);
         convert(in);
         encode(time);
     }
@@ -104,6 +105,7 @@ class FfmpegMovieWriter final : public MovieWriter {
     void refresh(double time) override {
         if (finished_ || frames_ == 0 || !std::isfinite(time)) return;
         if (!keyFrameDue(time)) return;
+        showAgainBefore(time);
         encode(time); // the converted picture is still in frame_
     }
 
@@ -132,11 +134,7 @@ class FfmpegMovieWriter final : public MovieWriter {
     void finish(double endTime) override {
         if (finished_) return;
         finished_ = true;
-        // A picture that stood still until the stop is shown once more just
-        // before it, so that seeking near the end finds a picture there.
-        const double interval = 1.0 / std::max(1.0, settings_.video.expectedFps);
-        if (frames_ > 0 && std::isfinite(endTime) && endTime - lastTime_ > 2 * interval)
-            encode(endTime - interval / 2);
+        if (std::isfinite(endTime)) showAgainBefore(endTime);
         check(avcodec_send_frame(video_.get(), nullptr));
         drainVideo();
         if (haveHeld_) {
@@ -162,13 +160,23 @@ class FfmpegMovieWriter final : public MovieWriter {
         return frames_ == 0 || time - lastKeyTime_ >= settings_.video.keyFrameSeconds - 1e-6;
     }
 
+    // Before a fragment ends (at a key frame, or at the end of the movie) a
+    // picture that stood still for more than two frame intervals is shown
+    // once more just before, so that seeking anywhere up to the end finds a
+    // picture there, in a finished movie and in one cut short alike.
+    void showAgainBefore(double time) {
+        const double interval = 1.0 / std::max(1.0, settings_.video.expectedFps);
+        if (frames_ > 0 && time - lastTime_ > 2 * interval)
+            encode(time - interval / 2, /*mayBeKey=*/false);
+    }
+
     // Encodes the picture in frame_ shown from `time`; dropped unless later
     // than the previous one.
-    void encode(double time) {
+    void encode(double time, bool mayBeKey = true) {
         const std::int64_t pts = std::llround(time * kVideoTimeBase.den);
         if (pts <= lastPts_) return;
         frame_->pts = pts;
-        const bool key = keyFrameDue(time);
+        const bool key = mayBeKey && keyFrameDue(time);
         frame_->pict_type = key ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
         if (key) lastKeyTime_ = time;
         lastPts_ = pts;
@@ -274,14 +282,34 @@ class FfmpegMovieWriter final : public MovieWriter {
             // What the picture leaves free is black.
             if (place.width != frame_->width || place.height != frame_->height) paintBlack();
         }
-        std::uint8_t* planes[3];
+        if (place.width == frame_->width && place.height == frame_->height) {
+            sws_scale(sws_.get(), in.data, in.stride, 0, in.height, frame_->data, frame_->linesize);
+            return;
+        }
+        // The scaler may write past the end of its rows: scale aside, then
+        // copy exactly the picture's rectangle onto the black.
+        if (!placed_ || placed_->width != place.width || placed_->height != place.height) {
+            placed_.reset(av_frame_alloc());
+            if (!placed_) throw MovieError("Out of memory.");
+            placed_->format = AV_PIX_FMT_YUV420P;
+            placed_->width = place.width;
+            placed_->height = place.height;
+            check(av_frame_get_buffer(placed_.get(), 0));
+        }
+        sws_scale(sws_.get(), in.data, in.stride, 0, in.height, placed_->data, placed_->linesize);
         for (int i = 0; i < 3; ++i) {
             const int shift = i == 0 ? 0 : 1;
-            planes[i] = frame_->data[i] +
-                        static_cast<std::ptrdiff_t>(place.y >> shift) * frame_->linesize[i] +
-                        (place.x >> shift);
+            const int rows = (place.height + shift) >> shift;
+            const int bytes = (place.width + shift) >> shift;
+            std::uint8_t* to = frame_->data[i] +
+                               static_cast<std::ptrdiff_t>(place.y >> shift) * frame_->linesize[i] +
+                               (place.x >> shift);
+            for (int r = 0; r < rows; ++r)
+                std::memcpy(to + static_cast<std::ptrdiff_t>(r) * frame_->linesize[i],
+                            placed_->data[i] +
+                                static_cast<std::ptrdiff_t>(r) * placed_->linesize[i],
+                            static_cast<std::size_t>(bytes));
         }
-        sws_scale(sws_.get(), in.data, in.stride, 0, in.height, planes, frame_->linesize);
     }
 
     void paintBlack() {
@@ -393,6 +421,7 @@ class FfmpegMovieWriter final : public MovieWriter {
     AVStream* audioStream_ = nullptr;
     ff::Frame frame_;
     ff::Frame audioFrame_;
+    ff::Frame placed_; // a picture scaled to fit, before it goes onto the black
     ff::Packet packet_;
     ff::Packet held_; // the newest video packet, written once its duration is known
     bool haveHeld_ = false;
