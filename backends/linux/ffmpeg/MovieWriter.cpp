@@ -6,6 +6,7 @@
 // disk is never more than one key-frame interval behind.
 #include "platform/MovieWriter.h"
 
+#include "ffmpeg/BgraToYuv.h"
 #include "ffmpeg/Handles.h"
 
 extern "C" {
@@ -17,6 +18,7 @@ extern "C" {
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <optional>
 #include <vector>
 
 namespace quorvane::platform {
@@ -268,6 +270,29 @@ class FfmpegMovieWriter final : public MovieWriter {
         const AVPixelFormat fmt = avFormat(in.format);
         const Placement place = fitPicture(in.width, in.height, frame_->width, frame_->height);
         check(av_frame_make_writable(frame_.get()));
+        if (in.format == PixelFormat::BGRA && place.width == in.width &&
+            place.height == in.height) {
+            // Nothing to scale: the quick converter, straight into place.
+            if (!bgraPlaced_ || bgraPlaced_->x != place.x || bgraPlaced_->y != place.y ||
+                bgraPlaced_->width != place.width || bgraPlaced_->height != place.height) {
+                if (place.width != frame_->width || place.height != frame_->height) paintBlack();
+                bgraPlaced_ = place;
+                sws_.reset(); // a later scaled picture sets its own up
+            }
+            ff::bgraToI420Bt709(
+                in.data[0], in.stride[0], in.width, in.height,
+                frame_->data[0] + static_cast<std::ptrdiff_t>(place.y) * frame_->linesize[0] +
+                    place.x,
+                frame_->linesize[0],
+                frame_->data[1] + static_cast<std::ptrdiff_t>(place.y / 2) * frame_->linesize[1] +
+                    place.x / 2,
+                frame_->linesize[1],
+                frame_->data[2] + static_cast<std::ptrdiff_t>(place.y / 2) * frame_->linesize[2] +
+                    place.x / 2,
+                frame_->linesize[2]);
+            return;
+        }
+        bgraPlaced_.reset();
         if (!sws_ || swsFormat_ != fmt || swsWidth_ != in.width || swsHeight_ != in.height) {
             sws_.reset(sws_getContext(in.width, in.height, fmt, place.width, place.height,
                                       AV_PIX_FMT_YUV420P, SWS_BILINEAR, nullptr, nullptr, nullptr));
@@ -421,7 +446,8 @@ class FfmpegMovieWriter final : public MovieWriter {
     AVStream* audioStream_ = nullptr;
     ff::Frame frame_;
     ff::Frame audioFrame_;
-    ff::Frame placed_; // a picture scaled to fit, before it goes onto the black
+    ff::Frame placed_;                    // a picture scaled to fit, before it goes onto the black
+    std::optional<Placement> bgraPlaced_; // where the quick converter last wrote
     ff::Packet packet_;
     ff::Packet held_; // the newest video packet, written once its duration is known
     bool haveHeld_ = false;

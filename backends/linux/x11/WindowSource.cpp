@@ -127,8 +127,11 @@ void WindowSource::handleEvents(double now) {
         const std::uint8_t type = event->response_type & 0x7f;
         if (type == 0) continue; // an error of a request whose window went away
         if (type == damageEvent_ + XCB_DAMAGE_NOTIFY) {
+            // No further event comes until the damage is subtracted, which
+            // the next picture does: one event a picture, not one for each
+            // drawing request of a busy client.
             dirty_ = true;
-            xcb_damage_subtract(c_, damage_, XCB_NONE, XCB_NONE);
+            damagePending_ = true;
         } else if (type == fixesEvent_ + XCB_XFIXES_CURSOR_NOTIFY) {
             cursorStale_ = true;
         } else if (type == XCB_CONFIGURE_NOTIFY) {
@@ -218,6 +221,10 @@ bool WindowSource::capture(const ShmSegment& segment) {
     // Changes from here on belong to the next picture.
     const bool wasDirty = dirty_;
     dirty_ = false;
+    if (damagePending_) {
+        xcb_damage_subtract(c_, damage_, XCB_NONE, XCB_NONE);
+        damagePending_ = false;
+    }
     Owned<xcb_shm_get_image_reply_t> image(xcb_shm_get_image_reply(
         c_,
         xcb_shm_get_image(c_, pixmap_, static_cast<std::int16_t>(pixmapX_),

@@ -68,7 +68,8 @@ class WindowSource {
     bool mapped_ = true;
     double unmappedSince_ = 0;
     bool destroyed_ = false;
-    bool dirty_ = true; // nothing taken yet
+    bool dirty_ = true;          // nothing taken yet
+    bool damagePending_ = false; // damage reported and not yet subtracted
 
     struct Cursor {
         int width = 0, height = 0, xhot = 0, yhot = 0;
