@@ -1,5 +1,6 @@
 #include "AppConnection.h"
 
+#include "io/UniqueFd.h"
 #include "platform/AppPlatform.h"
 
 #include <cstring>
@@ -18,23 +19,18 @@ constexpr useconds_t pollInterval = 300'000;
 std::optional<int> openSocket(const std::string& path) {
     // Close-on-exec, so that a launched application never holds our end of a
     // connection open (its reader would then never see the stream end).
-    int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return std::nullopt;
+    io::UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    if (!fd) return std::nullopt;
     sockaddr_un address;
     std::memset(&address, 0, sizeof address);
     address.sun_family = AF_UNIX;
     // An empty path would name an abstract socket on Linux: only filesystem
     // paths are meant, so it is never tried either.
-    if (path.empty() || path.size() > maxSocketPathBytes) {
-        ::close(fd);
-        return std::nullopt;
-    }
+    if (path.empty() || path.size() > maxSocketPathBytes) return std::nullopt;
     std::memcpy(address.sun_path, path.data(), path.size());
-    if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-        ::close(fd);
+    if (::connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
         return std::nullopt;
-    }
-    return fd;
+    return fd.release();
 }
 
 std::optional<int> connectToApp(const Settings& settings) {
@@ -45,20 +41,6 @@ std::optional<int> connectToApp(const Settings& settings) {
         if (auto fd = openSocket(settings.socketPath)) return fd;
     }
     return std::nullopt;
-}
-
-std::size_t writeWhatCan(int fd, std::string_view bytes) {
-    std::size_t written = 0;
-    while (written < bytes.size()) {
-        ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
-        if (n <= 0) break;
-        written += static_cast<std::size_t>(n);
-    }
-    return written;
-}
-
-bool writeAll(int fd, std::string_view bytes) {
-    return writeWhatCan(fd, bytes) == bytes.size();
 }
 
 } // namespace quorvane::bridge

@@ -2,6 +2,7 @@
 // Reaching the host application: one connection attempt, the launch and
 // polling around it, and whole-buffer writes.
 #include "Settings.h"
+#include "io/WriteAll.h"
 
 #include <cstddef>
 #include <optional>
@@ -22,11 +23,8 @@ std::optional<int> openSocket(const std::string& path);
 // fails. Nothing when no attempt connects.
 std::optional<int> connectToApp(const Settings& settings);
 
-// Writes every byte; false as soon as a write returns 0 or less.
-bool writeAll(int fd, std::string_view bytes);
-
-// As writeAll, but tells how many bytes were written before a write failed
-// (bytes.size() when none did).
-std::size_t writeWhatCan(int fd, std::string_view bytes);
+// Whole-buffer writes: the programs' one write loop.
+using io::writeAll;
+using io::writeWhatCan;
 
 } // namespace quorvane::bridge

@@ -1,5 +1,7 @@
 #include "Fail.h"
 
+#include "io/WriteAll.h"
+
 #include <string>
 #include <unistd.h>
 
@@ -8,7 +10,7 @@ namespace quorvane::bridge {
 void fail(std::string_view message, int code) {
     std::string text(message);
     text += '\n';
-    [[maybe_unused]] auto written = ::write(STDERR_FILENO, text.data(), text.size());
+    io::writeAll(STDERR_FILENO, text); // nothing more can be said if it fails
     ::_exit(code);
 }
 

@@ -10,6 +10,8 @@ function(quorvane_add_gtest name)
   cmake_parse_arguments(T "" "" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main GTest::gmock)
+  # Shared helpers: #include "support/TempDir.h".
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
   target_compile_definitions(${name} PRIVATE
     QUORVANE_SOURCE_DIR="${PROJECT_SOURCE_DIR}" QUORVANE_BINARY_DIR="${PROJECT_BINARY_DIR}")
   if(NOT T_LABELS)

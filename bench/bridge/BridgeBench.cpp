@@ -2,6 +2,8 @@
 // `socat - UNIX-CONNECT:<socket>` relaying the same traffic to the same
 // test host. Run on demand:
 //   bridge-bench <path to quorvane> [path to socat]
+#include "io/WriteAll.h"
+
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -34,12 +36,7 @@ using Clock = std::chrono::steady_clock;
 }
 
 void writeAll(int fd, const char* data, std::size_t size) {
-    while (size > 0) {
-        ssize_t n = ::write(fd, data, size);
-        if (n <= 0) die("write");
-        data += n;
-        size -= static_cast<std::size_t>(n);
-    }
+    if (!io::writeAll(fd, std::string_view(data, size))) die("write");
 }
 
 // Reads and discards exactly `count` bytes.

@@ -2,6 +2,7 @@
 // A live camera (and optional microphone) pipeline. Pictures and sound arrive
 // on the delegate's queue with presentation times in seconds on one clock,
 // the session's synchronization clock.
+#include "platform/HostClock.h"
 #include "platform/MovieWriter.h"
 #include "runtime/Queue.h"
 
@@ -74,8 +75,5 @@ class CaptureSession {
 };
 
 std::unique_ptr<CaptureSession> makeCaptureSession(const CaptureDevice& camera);
-
-// The host's monotonic clock in seconds (the one capture times use).
-double hostTimeNow();
 
 } // namespace quorvane::platform

@@ -1,28 +1,47 @@
 #include "shell/JobModule.h"
 
+#include "shell/BuildInfo.h"
 #include "shell/Output.h"
 
+#include <cstring>
 #include <dlfcn.h>
 #include <filesystem>
 #include <system_error>
 
 namespace quorvane::shell {
+namespace {
 
-void runJobModule(std::string_view module, const std::string& command,
+[[noreturn]] void cannotLoad(std::string_view module, std::string_view why) {
+    failWith("Quorvane could not load its " + std::string(module) + " part. " + std::string(why));
+}
+
+std::string dlerrorText() {
+    const char* text = ::dlerror();
+    return text ? text : "";
+}
+
+} // namespace
+
+void runJobModule(std::string_view module, const char* entry,
                   const std::vector<std::string>& rest) {
     std::error_code ec;
     const auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
+    if (ec) cannotLoad(module, "Its own program file cannot be found: " + ec.message() + ".");
     const auto path = self.parent_path() / ("quorvane-capture-" + std::string(module) + ".so");
     void* handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (!handle)
-        failWith("Quorvane could not load its " + std::string(module) + " part. " +
-                 std::string(::dlerror()));
-    using Entry = void (*)(const std::string&, const std::vector<std::string>&);
-    auto entry = reinterpret_cast<Entry>(::dlsym(handle, "quorvane_job_entry"));
-    if (!entry)
-        failWith("Quorvane could not load its " + std::string(module) + " part. " +
-                 std::string(::dlerror()));
-    entry(command, rest);
+    if (!handle) cannotLoad(module, dlerrorText());
+
+    // A module of another build would disagree with the program on the types
+    // that cross into the entry; it is refused before its entry is called.
+    using BuildText = const char* (*)();
+    auto build = reinterpret_cast<BuildText>(::dlsym(handle, "quorvane_module_build_id"));
+    if (!build) cannotLoad(module, dlerrorText());
+    if (std::strcmp(build(), buildId()) != 0)
+        cannotLoad(module, path.string() + " comes from another build than " + self.string() + ".");
+
+    auto run = reinterpret_cast<JobEntry>(::dlsym(handle, entry));
+    if (!run) cannotLoad(module, dlerrorText());
+    run(rest);
     exitProcess(0); // jobs end the process themselves
 }
 

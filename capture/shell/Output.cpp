@@ -1,8 +1,8 @@
 #include "shell/Output.h"
 
+#include "io/WriteAll.h"
 #include "json/Writer.h"
 
-#include <cerrno>
 #include <mutex>
 #include <string>
 #include <unistd.h>
@@ -15,14 +15,7 @@ std::mutex outputLock;
 
 void writeAll(int fd, std::string_view bytes) {
     std::lock_guard lock(outputLock);
-    while (!bytes.empty()) {
-        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return; // the reader went away; nothing more can be said
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(n));
-    }
+    io::writeAll(fd, bytes); // a reader that went away can be told nothing more
 }
 
 } // namespace

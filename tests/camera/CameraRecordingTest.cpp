@@ -1,6 +1,7 @@
 // The recording engine end to end in one process: a synthetic camera and
 // microphone on a test clock, the real movie writer, ffprobe on the result.
 #include "EngineSupport.h"
+#include "support/TempDir.h"
 
 #include <cmath>
 #include <filesystem>
@@ -19,16 +20,8 @@ const platform::CaptureDevice syntheticMicrophone{"synthetic-mic", "Synthetic Mi
 
 class CameraRecordingTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/quorvane-camera-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        dir_ = pattern;
-        file_ = dir_ + "/take.mov";
-    }
     void TearDown() override {
-        recording_.reset(); // drains its queues
-        std::error_code ignored;
-        fs::remove_all(dir_, ignored);
+        recording_.reset(); // drains its queues before the folder goes
     }
 
     jobs::CameraRecording& record(std::int64_t size, bool microphone = false) {
@@ -54,8 +47,9 @@ class CameraRecordingTest : public ::testing::Test {
     SyntheticCamera camera_;
     CaughtOutput output_;
     std::unique_ptr<jobs::CameraRecording> recording_;
-    std::string dir_;
-    std::string file_;
+    quorvane::testing::TempDir temp_{"quorvane-camera"};
+    const std::string dir_ = temp_.path.string();
+    const std::string file_ = dir_ + "/take.mov";
 };
 
 TEST_F(CameraRecordingTest, RecordsASquareMirroredMovieAndReportsBothEvents) {

@@ -1,5 +1,6 @@
 #include "platform/MovieWriter.h"
 #include "Probe.h"
+#include "support/TempDir.h"
 
 #include <cmath>
 #include <filesystem>
@@ -29,14 +30,8 @@ struct Picture {
 
 class MovieWriterTest : public ::testing::Test {
   protected:
-    fs::path dir;
-    void SetUp() override {
-        dir = fs::temp_directory_path() /
-              ("quorvane-movie-" + std::to_string(::getpid()) + "-" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::create_directories(dir);
-    }
-    void TearDown() override { fs::remove_all(dir); }
+    quorvane::testing::TempDir temp{"quorvane-movie"};
+    const fs::path dir = temp.path;
     MovieSettings settings(const std::string& name, int w, int h) {
         MovieSettings s;
         s.path = (dir / name).string();

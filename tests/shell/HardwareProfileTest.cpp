@@ -1,5 +1,6 @@
 #include "shell/HardwareProfile.h"
 #include "platform/HardwareFacts.h"
+#include "support/TempDir.h"
 #include "json/Writer.h"
 
 #include <filesystem>
@@ -56,15 +57,8 @@ TEST(HardwareProfile, ThermalNamesAndKeys) {
 // A small fake procfs/sysfs tree.
 class FakeSystem : public ::testing::Test {
   protected:
-    fs::path root;
-    void SetUp() override {
-        root =
-            fs::temp_directory_path() /
-            ("quorvane-sysfs-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-             ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(root);
-    }
-    void TearDown() override { fs::remove_all(root); }
+    quorvane::testing::TempDir temp{"quorvane-sysfs"};
+    const fs::path root = temp.path;
     void write(const std::string& path, const std::string& text) {
         fs::create_directories((root / path).parent_path());
         std::ofstream(root / path) << text;

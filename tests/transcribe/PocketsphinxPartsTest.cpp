@@ -4,6 +4,7 @@
 #include "pocketsphinx/ModelCatalog.h"
 #include "pocketsphinx/PocketsphinxEngine.h"
 #include "pocketsphinx/WordText.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -80,13 +81,6 @@ TEST(DecoderTokens, OnlySpokenWordsRemain) {
 
 class ModelFolder : public ::testing::Test {
   protected:
-    void SetUp() override {
-        char name[] = "/tmp/quorvane-models-XXXXXX";
-        ASSERT_NE(::mkdtemp(name), nullptr);
-        root_ = name;
-    }
-    void TearDown() override { std::filesystem::remove_all(root_); }
-
     void touch(const std::filesystem::path& p) {
         std::filesystem::create_directories(p.parent_path());
         std::ofstream(p) << "x";
@@ -99,7 +93,8 @@ class ModelFolder : public ::testing::Test {
         touch(root_ / folder / ("cmudict-" + folder + ".dict"));
     }
 
-    std::filesystem::path root_;
+    quorvane::testing::TempDir dir_{"quorvane-models"};
+    const std::filesystem::path root_ = dir_.path;
 };
 
 TEST_F(ModelFolder, FindsCompleteModelsByLocale) {

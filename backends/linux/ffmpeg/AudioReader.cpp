@@ -1,11 +1,11 @@
 // Reads the sound of any file FFmpeg can open and hands it on as 16 kHz mono
 // signed 16-bit samples, a packet at a time.
 #include "ffmpeg/Handles.h"
+#include "ffmpeg/QuietLog.h"
 #include "platform/AudioSource.h"
 
 extern "C" {
 #include <libavutil/channel_layout.h>
-#include <libavutil/log.h>
 }
 
 #include <algorithm>
@@ -201,8 +201,7 @@ class FileAudioSource final : public AudioSource {
 } // namespace
 
 std::unique_ptr<AudioSource> openAudioFile(const std::string& path) {
-    // The job prints only its one line; the library would log damaged input to standard error.
-    av_log_set_level(AV_LOG_QUIET);
+    backends::ffmpeg::silenceLibraryLog();
     return std::make_unique<FileAudioSource>(path);
 }
 

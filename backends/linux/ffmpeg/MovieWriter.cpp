@@ -8,6 +8,7 @@
 
 #include "ffmpeg/BgraToYuv.h"
 #include "ffmpeg/Handles.h"
+#include "ffmpeg/QuietLog.h"
 
 extern "C" {
 #include <libavutil/channel_layout.h>
@@ -469,8 +470,7 @@ class FfmpegMovieWriter final : public MovieWriter {
 } // namespace
 
 std::unique_ptr<MovieWriter> openMovieWriter(const MovieSettings& settings) {
-    // The programs print nothing but their own results.
-    av_log_set_level(AV_LOG_QUIET);
+    backends::ffmpeg::silenceLibraryLog();
     return std::make_unique<FfmpegMovieWriter>(settings);
 }
 

@@ -1,11 +1,11 @@
 #include "ffmpeg/VideoFrames.h"
 
 #include "ffmpeg/Handles.h"
+#include "ffmpeg/QuietLog.h"
 
 extern "C" {
 #include <libavutil/display.h>
 #include <libavutil/imgutils.h>
-#include <libavutil/log.h>
 }
 
 #include <algorithm>
@@ -55,7 +55,7 @@ Picture turnUpright(const Picture& stored, int turns) {
 class FfmpegVideo final : public VideoSource {
   public:
     FfmpegVideo(const std::string& path, FrameSeeking seeking) : seeking_(seeking) {
-        av_log_set_level(AV_LOG_QUIET);
+        silenceLibraryLog();
         AVFormatContext* raw = nullptr;
         int rc = avformat_open_input(&raw, path.c_str(), nullptr, nullptr);
         if (rc < 0) throw VideoError(errorText(rc));

@@ -1,5 +1,6 @@
 #pragma once
 // The decoders behind readPicture, one per library.
+#include "io/UniqueFd.h"
 #include "platform/PictureReader.h"
 
 #include <cstdint>
@@ -32,7 +33,7 @@ class QuietStandardError {
     QuietStandardError& operator=(const QuietStandardError&) = delete;
 
   private:
-    int saved_ = -1;
+    io::UniqueFd saved_; // standard error as it was
 };
 
 } // namespace quorvane::backends::pictures

@@ -6,17 +6,14 @@
 namespace quorvane::backends::pictures {
 
 QuietStandardError::QuietStandardError() {
-    const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
-    if (null < 0) return;
-    saved_ = ::fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 0);
-    if (saved_ >= 0) ::dup2(null, STDERR_FILENO);
-    ::close(null);
+    const io::UniqueFd null(::open("/dev/null", O_WRONLY | O_CLOEXEC));
+    if (!null) return;
+    saved_.reset(::fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 0));
+    if (saved_) ::dup2(null.get(), STDERR_FILENO);
 }
 
 QuietStandardError::~QuietStandardError() {
-    if (saved_ < 0) return;
-    ::dup2(saved_, STDERR_FILENO);
-    ::close(saved_);
+    if (saved_) ::dup2(saved_.get(), STDERR_FILENO);
 }
 
 } // namespace quorvane::backends::pictures

@@ -1,6 +1,7 @@
 #include "v4l2/Microphone.h"
 
 #include "ffmpeg/Handles.h"
+#include "ffmpeg/QuietLog.h"
 #include "platform/CaptureSession.h"
 
 extern "C" {
@@ -60,8 +61,7 @@ backends::ffmpeg::InputFormat openSource(const Source& source, int sampleRate,
                                          const std::atomic<bool>* stopping) {
     static std::once_flag registered;
     std::call_once(registered, [] {
-        // Library warnings would be diagnostic output the host never reads.
-        av_log_set_level(AV_LOG_QUIET);
+        backends::ffmpeg::silenceLibraryLog();
         avdevice_register_all();
     });
     const AVInputFormat* format = av_find_input_format(source.format);

@@ -9,20 +9,8 @@
 
 namespace quorvane::backends::v4l2 {
 
-Fd::~Fd() {
-    if (fd_ >= 0) ::close(fd_);
-}
-
-Fd& Fd::operator=(Fd&& other) noexcept {
-    if (this != &other) {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = other.release();
-    }
-    return *this;
-}
-
-Fd openNode(const std::string& path) {
-    return Fd(::open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC));
+io::UniqueFd openNode(const std::string& path) {
+    return io::UniqueFd(::open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC));
 }
 
 int xioctl(int fd, unsigned long request, void* argument) {

@@ -1,6 +1,8 @@
 #pragma once
-// One V4L2 device node: an owned descriptor, ioctls that survive signals,
-// and what the node can capture.
+// One V4L2 device node: opening it as an owned descriptor, ioctls that
+// survive signals, and what the node can capture.
+#include "io/UniqueFd.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -8,29 +10,8 @@
 
 namespace quorvane::backends::v4l2 {
 
-class Fd {
-  public:
-    Fd() = default;
-    explicit Fd(int fd) : fd_(fd) {}
-    ~Fd();
-    Fd(Fd&& other) noexcept : fd_(other.release()) {}
-    Fd& operator=(Fd&& other) noexcept;
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd_; }
-    explicit operator bool() const { return fd_ >= 0; }
-    int release() {
-        int fd = fd_;
-        fd_ = -1;
-        return fd;
-    }
-
-  private:
-    int fd_ = -1;
-};
-
 // Opens `path` for capture (read-write, non-blocking); errno tells why not.
-Fd openNode(const std::string& path);
+io::UniqueFd openNode(const std::string& path);
 
 // ioctl, repeated when a signal interrupts it. Returns its result; errno set.
 int xioctl(int fd, unsigned long request, void* argument);

@@ -1,15 +1,12 @@
 // The capture session of one V4L2 camera: format and rate negotiation,
 // memory-mapped streaming on a thread of its own, and the optional
 // microphone beside it.
+#include "ffmpeg/QuietLog.h"
 #include "platform/CameraDevices.h"
 #include "platform/CaptureSession.h"
 #include "v4l2/FrameConverter.h"
 #include "v4l2/Microphone.h"
 #include "v4l2/V4l2Node.h"
-
-extern "C" {
-#include <libavutil/log.h>
-}
 
 #include <atomic>
 #include <cerrno>
@@ -68,8 +65,7 @@ double monotonicSeconds(const timeval& t) {
 class V4l2Session final : public CaptureSession {
   public:
     explicit V4l2Session(CaptureDevice camera) : camera_(std::move(camera)) {
-        // Library warnings would be diagnostic output the host never reads.
-        av_log_set_level(AV_LOG_QUIET);
+        backends::ffmpeg::silenceLibraryLog();
         if (auto fd = backends::v4l2::openNode(camera_.address)) {
             for (auto& size : backends::v4l2::frameSizes(fd.get()))
                 if (backends::v4l2::canConvert(size.pixelFormat)) sizes_.push_back(std::move(size));
@@ -282,7 +278,7 @@ class V4l2Session final : public CaptureSession {
     CaptureDevice camera_;
     std::vector<backends::v4l2::FrameSize> sizes_;
     std::optional<backends::v4l2::FrameSize> chosen_;
-    backends::v4l2::Fd fd_;
+    io::UniqueFd fd_;
     v4l2_pix_format format_{};
     std::vector<Mapping> mappings_;
     std::unique_ptr<backends::v4l2::FrameConverter> converter_;

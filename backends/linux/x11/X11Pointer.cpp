@@ -1,7 +1,7 @@
 #include "x11/X11Pointer.h"
 
+#include "platform/HostClock.h"
 #include "platform/ScreenCapture.h"
-#include "x11/HostClock.h"
 #include "x11/XcbConnection.h"
 
 #include <xcb/xinput.h>
@@ -18,7 +18,7 @@ class Pointer final : public platform::PointerSource {
         listenForPresses();
     }
 
-    double now() override { return monotonicSeconds(); }
+    double now() override { return platform::hostTimeNow(); }
 
     // The root window's top-left is the origin of X coordinates; the
     // interface counts upwards from the bottom of the main display.

@@ -1,7 +1,7 @@
 // The window capture service on an X11 display: content filters, streams of
 // one window and the pointer.
+#include "platform/HostClock.h"
 #include "platform/WindowStream.h"
-#include "x11/HostClock.h"
 #include "x11/X11Pointer.h"
 #include "x11/X11WindowStream.h"
 #include "x11/XcbConnection.h"

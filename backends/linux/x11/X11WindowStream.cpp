@@ -1,7 +1,8 @@
 #include "x11/X11WindowStream.h"
 
+#include "io/UniqueFd.h"
+#include "platform/HostClock.h"
 #include "x11/FrameQueue.h"
-#include "x11/HostClock.h"
 #include "x11/MovieEncoder.h"
 #include "x11/ShmSegment.h"
 #include "x11/WindowSource.h"
@@ -25,20 +26,16 @@ using platform::FrameStatus;
 class Wakeup {
   public:
     Wakeup() : fd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
-        if (fd_ < 0)
-            throw platform::ScreenCaptureError("Quorvane cannot start its capture thread.");
+        if (!fd_) throw platform::ScreenCaptureError("Quorvane cannot start its capture thread.");
     }
-    ~Wakeup() { ::close(fd_); }
-    Wakeup(const Wakeup&) = delete;
-    Wakeup& operator=(const Wakeup&) = delete;
     void signal() {
         const std::uint64_t one = 1;
-        [[maybe_unused]] auto n = ::write(fd_, &one, sizeof one);
+        [[maybe_unused]] auto n = ::write(fd_.get(), &one, sizeof one);
     }
-    int fd() const { return fd_; }
+    int fd() const { return fd_.get(); }
 
   private:
-    int fd_;
+    io::UniqueFd fd_;
 };
 
 // The encoder's quickest preset at every size: it keeps 1080p at 60
@@ -108,8 +105,8 @@ class Stream final : public platform::WindowStream {
         source_ = std::make_unique<WindowSource>(*connection_, window_, config_.showsCursor);
         // The first picture before the recording counts as started, so that
         // even a stop that comes at once leaves a movie with the window in it.
-        source_->handleEvents(monotonicSeconds());
-        if (!tick(monotonicSeconds()))
+        source_->handleEvents(platform::hostTimeNow());
+        if (!tick(platform::hostTimeNow()))
             throw platform::ScreenCaptureError("Quorvane could not take a picture of the window.");
         thread_ = std::thread([this] { run(); });
     }
@@ -156,7 +153,7 @@ class Stream final : public platform::WindowStream {
             frames_.release(*slot);
             return false;
         }
-        const double taken = monotonicSeconds();
+        const double taken = platform::hostTimeNow();
         if (!source_->capture(*slots_[static_cast<std::size_t>(*slot)])) {
             frames_.release(*slot);
             deliver(FrameStatus::idle, now);
@@ -185,13 +182,13 @@ class Stream final : public platform::WindowStream {
     void run() {
         const double interval =
             static_cast<double>(config_.frameIntervalValue) / config_.frameIntervalScale;
-        const double start = monotonicSeconds();
+        const double start = platform::hostTimeNow();
         std::int64_t n = 0;
         std::optional<std::string> reason;
         const int xfd = xcb_get_file_descriptor(connection_->get());
         while (!stopRequested_) {
             const double deadline = start + static_cast<double>(n) * interval;
-            double now = monotonicSeconds();
+            double now = platform::hostTimeNow();
             if (now < deadline) {
                 const double wait = deadline - now;
                 timespec timeout{static_cast<time_t>(wait),
@@ -199,7 +196,7 @@ class Stream final : public platform::WindowStream {
                 pollfd fds[2] = {{xfd, POLLIN, 0}, {wakeup_.fd(), POLLIN, 0}};
                 const int r = ::ppoll(fds, 2, &timeout, nullptr);
                 if (r < 0 && errno != EINTR) break;
-                now = monotonicSeconds();
+                now = platform::hostTimeNow();
             }
             source_->handleEvents(now);
             if ((reason = source_->ended(now))) break;
@@ -210,7 +207,7 @@ class Stream final : public platform::WindowStream {
             n = std::max(n + 1,
                          static_cast<std::int64_t>(std::floor((now - start) / interval)) + 1);
         }
-        const double stoppedAt = monotonicSeconds();
+        const double stoppedAt = platform::hostTimeNow();
         if (encoder_) encoder_->finish(firstFrame_ ? stoppedAt - *firstFrame_ : 0);
         deliver(FrameStatus::stopped, stoppedAt);
         if (reason && !stopRequested_) delegate_.streamDidStop(*reason);

@@ -1,8 +1,13 @@
-// The module entry point of this job folder.
+// The module entries of this job folder, named in the dispatch table.
 #include "jobs/Jobs.h"
 #include "shell/JobModule.h"
 
-void quorvane_job_entry(const std::string& command, const std::vector<std::string>& rest) {
-    if (command == "cameras") quorvane::jobs::runCameras();
+using quorvane::jobs::Args;
+
+extern "C" [[noreturn]] void quorvane_run_cameras(const Args&) {
+    quorvane::jobs::runCameras();
+}
+
+extern "C" [[noreturn]] void quorvane_run_record_camera(const Args& rest) {
     quorvane::jobs::runRecordCamera(rest);
 }

@@ -1,5 +1,7 @@
 #include "jobs/record_window/ClickLog.h"
 
+#include "io/UniqueFd.h"
+#include "io/WriteAll.h"
 #include "text/Numbers.h"
 #include "json/Writer.h"
 
@@ -105,28 +107,19 @@ bool writeAtomically(const std::string& path, const std::string& bytes, bool dur
     static std::atomic<unsigned> counter{0};
     const auto target = std::filesystem::path(path);
     std::string temp;
-    int fd = -1;
-    for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
+    io::UniqueFd fd;
+    for (int attempt = 0; !fd && attempt < 100; ++attempt) {
         temp = target.parent_path() /
                ("." + target.filename().string() + "." + std::to_string(::getpid()) + "." +
                 std::to_string(counter.fetch_add(1)) + ".tmp");
         // Mode 0666 less the umask, as any new file of the user gets.
-        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && errno != EEXIST) return false;
+        fd.reset(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+        if (!fd && errno != EEXIST) return false;
     }
-    if (fd < 0) return false;
-    bool ok = true;
-    std::string_view rest = bytes;
-    while (ok && !rest.empty()) {
-        const ssize_t n = ::write(fd, rest.data(), rest.size());
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0)
-            ok = false;
-        else
-            rest.remove_prefix(static_cast<std::size_t>(n));
-    }
-    ok = ok && (!durable || ::fsync(fd) == 0);
-    ok = ::close(fd) == 0 && ok;
+    if (!fd) return false;
+    bool ok = io::writeAll(fd.get(), bytes);
+    ok = ok && (!durable || ::fsync(fd.get()) == 0);
+    ok = fd.close() && ok;
     ok = ok && ::rename(temp.c_str(), path.c_str()) == 0;
     if (!ok) ::unlink(temp.c_str());
     return ok;

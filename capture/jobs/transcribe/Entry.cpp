@@ -1,8 +1,9 @@
-// The module entry point of this job folder.
+// The module entries of this job folder, named in the dispatch table.
 #include "jobs/Jobs.h"
 #include "shell/JobModule.h"
 
-void quorvane_job_entry(const std::string& command, const std::vector<std::string>& rest) {
-    (void)command;
+using quorvane::jobs::Args;
+
+extern "C" [[noreturn]] void quorvane_run_transcribe(const Args& rest) {
     quorvane::jobs::runTranscribe(rest);
 }

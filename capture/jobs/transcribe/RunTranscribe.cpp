@@ -1,3 +1,4 @@
+#include "io/WriteAll.h"
 #include "jobs/Jobs.h"
 #include "jobs/transcribe/TranscribeFile.h"
 #include "platform/SpeechEngine.h"
@@ -6,7 +7,6 @@
 #include "text/Utf8.h"
 #include "json/Writer.h"
 
-#include <cerrno>
 #include <exception>
 #include <optional>
 #include <string>
@@ -17,15 +17,7 @@ namespace {
 
 void writeLine(std::string line) {
     line += '\n';
-    std::string_view rest = line;
-    while (!rest.empty()) {
-        const ssize_t n = ::write(STDOUT_FILENO, rest.data(), rest.size());
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return; // the reader went away
-        }
-        rest.remove_prefix(static_cast<std::size_t>(n));
-    }
+    io::writeAll(STDOUT_FILENO, line); // a reader that went away can be told nothing more
 }
 
 [[noreturn]] void transcriptionTask(std::shared_ptr<platform::SpeechEngine> engine,

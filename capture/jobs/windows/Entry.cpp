@@ -1,8 +1,13 @@
-// The module entry point of this job folder.
+// The module entries of this job folder, named in the dispatch table.
 #include "jobs/Jobs.h"
 #include "shell/JobModule.h"
 
-void quorvane_job_entry(const std::string& command, const std::vector<std::string>& rest) {
-    if (command == "windows") quorvane::jobs::runWindows();
+using quorvane::jobs::Args;
+
+extern "C" [[noreturn]] void quorvane_run_windows(const Args&) {
+    quorvane::jobs::runWindows();
+}
+
+extern "C" [[noreturn]] void quorvane_run_screen_access(const Args& rest) {
     quorvane::jobs::runScreenAccess(rest);
 }

@@ -1,10 +1,11 @@
-#include "platform/CaptureSession.h"
+#include "platform/HostClock.h"
 
 #include <ctime>
 
 namespace quorvane::platform {
 
-// V4L2 stamps frames on CLOCK_MONOTONIC; everything else is dated on it too.
+// V4L2 stamps camera frames on CLOCK_MONOTONIC, so window frames, pointer
+// samples and sound are dated on it too.
 double hostTimeNow() {
     timespec now{};
     ::clock_gettime(CLOCK_MONOTONIC, &now);
