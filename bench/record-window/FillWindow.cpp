@@ -7,12 +7,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <thread>
 #include <vector>
 
 int main(int argc, char** argv) {
-    if (argc != 5) {
-        std::fprintf(stderr, "usage: fill-window <width> <height> <rate> <title>\n");
+    if (argc != 6) {
+        std::fprintf(stderr, "usage: fill-window <width> <height> <rate> <title> <count file>\n");
         return 2;
     }
     const int width = std::atoi(argv[1]);
@@ -56,8 +57,16 @@ int main(int argc, char** argv) {
             xcb_change_gc(c, gc, XCB_GC_FOREGROUND, &colour);
             xcb_poly_fill_rectangle(c, window, gc, 1, &cells[i]);
         }
-        xcb_flush(c);
+        // Drawn once the server has done it: the round trip waits for that.
+        std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
         if (xcb_connection_has_error(c)) return 0;
+        // Replaced whole, so that a reader never sees it half written.
+        const std::string temp = std::string(argv[5]) + ".new";
+        if (std::FILE* f = std::fopen(temp.c_str(), "w")) {
+            std::fprintf(f, "%u\n", tick + 1);
+            std::fclose(f);
+            std::rename(temp.c_str(), argv[5]);
+        }
         next += std::chrono::duration_cast<std::chrono::steady_clock::duration>(interval);
         std::this_thread::sleep_until(next);
     }
