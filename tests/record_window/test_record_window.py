@@ -477,6 +477,22 @@ class OtherDepths(unittest.TestCase):
                 self.assertGreater(red, 240, (red, green, blue))
                 self.assertLess(green + blue, 20, (red, green, blue))
 
+    def test_colour_maps_are_refused_before_started_and_leave_no_movie(self):
+        with Xvfb(size="800x600x8") as x:
+            movie = os.path.join(temp_dir(self), "rec.mov")
+            x.spawn("xlogo", "-title", "Mapped", "-geometry", "300x200+10+10")
+            x.wait_for_window("Mapped", timeout=60)
+            access = subprocess.run([CAPTURE, "screen-access"], env=x.env, capture_output=True,
+                                    text=True)
+            self.assertEqual(json.loads(access.stdout)["granted"], False)
+            r = Recorder(x, "--out", movie, "--app", "xlogo")
+            self.addCleanup(r.kill)
+            status, lines = r.rest()
+            self.assertEqual(status, 1, lines)
+            self.assertEqual(len(lines), 1, lines)
+            self.assertIs(lines[0]["ok"], False)
+            self.assertFalse(os.path.exists(movie))
+
     def test_no_access_where_shared_memory_cannot_be_attached(self):
         with Xvfb(size="800x600x24") as x:
             # Another IPC namespace: the server cannot see this process's segments.

@@ -89,6 +89,7 @@ class Stream final : public platform::WindowStream {
                                                configuration.outputPath + ": " + e.what());
         }
         recordingDelegate_ = &delegate;
+        outputPath_ = configuration.outputPath;
         encoder_ = std::make_unique<MovieEncoder>(
             std::move(writer), frames_,
             [this](int slot) -> const std::uint8_t* {
@@ -100,14 +101,23 @@ class Stream final : public platform::WindowStream {
     }
 
     void startCapture() override {
-        connection_ = XcbConnection::open();
-        if (!connection_) throw platform::ScreenCaptureError("Quorvane cannot open the X display.");
-        source_ = std::make_unique<WindowSource>(*connection_, window_, config_.showsCursor);
-        // The first picture before the recording counts as started, so that
-        // even a stop that comes at once leaves a movie with the window in it.
-        source_->handleEvents(platform::hostTimeNow());
-        if (!tick(platform::hostTimeNow()))
-            throw platform::ScreenCaptureError("Quorvane could not take a picture of the window.");
+        try {
+            connection_ = XcbConnection::open();
+            if (!connection_)
+                throw platform::ScreenCaptureError("Quorvane cannot open the X display.");
+            source_ = std::make_unique<WindowSource>(*connection_, window_, config_.showsCursor);
+            // The first picture before the recording counts as started, so that
+            // even a stop that comes at once leaves a movie with the window in it.
+            source_->handleEvents(platform::hostTimeNow());
+            if (!tick(platform::hostTimeNow()))
+                throw platform::ScreenCaptureError(
+                    "Quorvane could not take a picture of the window.");
+        } catch (...) {
+            // A recording that never started leaves no movie behind.
+            encoder_.reset();
+            if (!outputPath_.empty()) ::unlink(outputPath_.c_str());
+            throw;
+        }
         thread_ = std::thread([this] { run(); });
     }
 
@@ -219,6 +229,7 @@ class Stream final : public platform::WindowStream {
     platform::StreamOutput* output_ = nullptr;
     runtime::Queue* outputQueue_ = nullptr;
     platform::RecordingOutputDelegate* recordingDelegate_ = nullptr;
+    std::string outputPath_; // the movie, removed again when the capture cannot start
 
     std::unique_ptr<XcbConnection> connection_;
     std::unique_ptr<WindowSource> source_;
