@@ -11,10 +11,11 @@
 
 namespace quorvane::testing {
 
-void CaughtOutput::print(const json::Object& object) {
+bool CaughtOutput::print(const json::Object& object) {
     std::lock_guard l(lock_);
     printed_.push_back(object);
     changed_.notify_all();
+    return !refusing;
 }
 
 void CaughtOutput::end(const json::Object& object, int status) {
@@ -50,7 +51,7 @@ jobs::CameraRecordingServices servicesFor(SyntheticCamera& camera, CaughtOutput&
     services.openWriter = platform::openMovieWriter;
     services.hostTime = [] { return -1.0; };
     services.wallTime = [] { return testWallTime; };
-    services.print = [&output](const json::Object& object) { output.print(object); };
+    services.print = [&output](const json::Object& object) { return output.print(object); };
     services.end = [&output](const json::Object& object, int status) {
         output.end(object, status);
     };
@@ -121,7 +122,8 @@ std::map<std::string, std::string> probe(const std::string& file) {
             if (eq != std::string::npos) facts[prefix + line.substr(0, eq)] = line.substr(eq + 1);
         }
     };
-    read("video.", "-select_streams v -show_entries stream=codec_name,width,height");
+    read("video.", "-count_frames -select_streams v -show_entries "
+                   "stream=codec_name,width,height,nb_read_frames");
     read("audio.", "-select_streams a -show_entries stream=codec_name,sample_rate,channels");
     read("format.", "-show_entries format=duration");
     return facts;

@@ -1,6 +1,10 @@
 #include "platform/MovieWriter.h"
 #include "Probe.h"
+
+#include "ffmpeg/FileUrl.h"
+
 #include "support/TempDir.h"
+
 
 #include <cmath>
 #include <filesystem>
@@ -53,7 +57,9 @@ TEST_F(MovieWriterTest, VariableRateMovieLastsUntilTheStop) {
     writer->writeVideo(a.frame(), 0.1); // not later than the previous one: dropped
     writer->writeVideo(a.frame(), 0.5);
     writer->finish(3.0); // the window stood still from 0.5 s until the stop
-    EXPECT_EQ(writer->framesWritten(), 3);
+    // The still picture is shown once more just before the stop, so that
+    // seeking near the end finds it.
+    EXPECT_EQ(writer->framesWritten(), 4);
 
     const auto p = quorvane::testing::probe(s.path, true);
     ASSERT_TRUE(p.readable);
@@ -66,7 +72,26 @@ TEST_F(MovieWriterTest, VariableRateMovieLastsUntilTheStop) {
     EXPECT_EQ(v->at("height"), "240");
     EXPECT_EQ(v->at("pix_fmt"), "yuv420p");
     EXPECT_EQ(v->at("color_space"), "bt709");
-    EXPECT_EQ(v->at("nb_read_frames"), "3");
+    EXPECT_EQ(v->at("nb_read_frames"), "4");
+}
+
+TEST_F(MovieWriterTest, StillPictureKeepsMakingFragmentsWhenRefreshed) {
+    auto s = settings("still.mov", 320, 240);
+    s.video.keyFrameSeconds = 0.75;
+    {
+        auto writer = openMovieWriter(s);
+        Picture pic(320, 240, 0x80);
+        writer->writeVideo(pic.frame(), 0.0);
+        // Told the time twenty times a second; key frames only when due.
+        for (int i = 1; i <= 60; ++i)
+            writer->refresh(i / 20.0);
+        EXPECT_EQ(writer->framesWritten(), 9); // 4 key frames, each with the picture just before
+        // No finish(): as if the process had been killed at 3 s.
+    }
+    const auto p = quorvane::testing::probe(s.path);
+    ASSERT_TRUE(p.readable);
+    // On disk up to the last key frame (3.0 s), not just the first picture.
+    EXPECT_NEAR(p.duration(), 3.0, 0.05);
 }
 
 TEST_F(MovieWriterTest, SoundAndPictureTogether) {
@@ -132,4 +157,40 @@ TEST_F(MovieWriterTest, RefusesWhatItCannotWrite) {
         EXPECT_STREQ(e.what(), "No space left on device");
     }
     EXPECT_THROW(openMovieWriter(settings("zero.mov", 0, 0)), MovieError);
+}
+
+TEST(FileUrl, AbsoluteFileUrlsWithoutTouchingTheDisk) {
+    const std::string cwd = fs::current_path().string();
+    const std::pair<std::string, std::string> cases[] = {
+        {"/tmp/a b/take:1.mov", "file:/tmp/a b/take:1.mov"},
+        {"take:1.mov", "file:" + cwd + "/take:1.mov"},
+        {"pipe:1", "file:" + cwd + "/pipe:1"},
+        {"http://127.0.0.1:1/x", "file:" + cwd + "/http://127.0.0.1:1/x"},
+        {"../up/./x.mov", "file:" + cwd + "/../up/./x.mov"}, // kept as given
+        {"file:x.mov", "file:" + cwd + "/file:x.mov"},
+    };
+    for (const auto& [path, url] : cases)
+        EXPECT_EQ(quorvane::backends::ffmpeg::fileUrl(path), url) << path;
+}
+
+TEST_F(MovieWriterTest, NamesThatLookLikeUrlsAreFilesInTheCurrentFolder) {
+    const auto previous = fs::current_path();
+    fs::current_path(dir);
+    for (const std::string name : {"take:1.mov", "pipe:1", "concat:a.mov|b.mov", "file:c.mov",
+                                   "crypto:d.mov", "tee:e.mov"}) {
+        MovieSettings s = settings(name, 64, 48);
+        s.path = name; // relative, as the user typed it
+        auto writer = openMovieWriter(s);
+        Picture pic(64, 48, 0x80);
+        writer->writeVideo(pic.frame(), 0.0);
+        writer->finish(0.5);
+        writer.reset();
+        EXPECT_TRUE(fs::is_regular_file(dir / name)) << name;
+        // ffprobe too reads names as URLs.
+        const auto facts = quorvane::testing::probe("file:" + (dir / name).string());
+        const auto* video = facts.stream("video");
+        ASSERT_NE(video, nullptr) << name;
+        EXPECT_EQ(video->at("codec_name"), "h264") << name;
+    }
+    fs::current_path(previous);
 }

@@ -1,6 +1,7 @@
 #include "jobs/camera/CameraRecording.h"
 
 #include "text/Numbers.h"
+#include "text/Utf8.h"
 
 #include <algorithm>
 #include <cmath>
@@ -28,9 +29,9 @@ platform::MovieSettings cameraMovieSettings(const std::string& file, std::int64_
     settings.video.height = static_cast<int>(size);
     settings.video.bitRate = std::max<std::int64_t>(2000000, size * size * 30 / 6);
     settings.video.expectedFps = 30;
-    // Large squares take the encoder's quicker preset so that two cores keep
-    // up with 30 pictures a second (the bit rate keeps the quality).
-    settings.video.preset = size > 1080 ? "superfast" : "veryfast";
+    // Large squares take the encoder's quickest preset so that 30 pictures
+    // a second cost at most half a core (the bit rate keeps the quality).
+    settings.video.preset = size > 1080 ? "ultrafast" : "veryfast";
     // A key frame every 60 frames at 30 frames per second; each starts a
     // fragment, so a killed recording keeps all but its last two seconds.
     settings.video.keyFrameSeconds = 60 / 30.0;
@@ -43,7 +44,8 @@ CameraRecording::CameraRecording(std::string file, std::int64_t size,
                                  std::optional<platform::CaptureDevice> microphone,
                                  CameraRecordingServices services)
     : services_(std::move(services)), session_(services_.makeSession(camera)),
-      camera_(std::move(camera)), file_(std::move(file)), size_(size) {
+      camera_(std::move(camera)), file_(std::move(file)), shownFile_(text::validUtf8(file_)),
+      size_(size) {
     removeFile(file_);
     setUpSession(microphone);
     // The writer comes last so that a refused microphone leaves no empty
@@ -99,6 +101,8 @@ void CameraRecording::openWriter(bool audio) {
         writer_ = services_.openWriter(cameraMovieSettings(file_, size_, false));
         audioInput_ = false;
         mic_ = false;
+        // Nothing would take its sound: let another program have it.
+        session_->removeAudio();
     }
 }
 
@@ -108,6 +112,10 @@ void CameraRecording::start() {
 
 void CameraRecording::checkStarted() {
     queue_.async([this] { noPictureCheck(); });
+}
+
+void CameraRecording::checkStalled() {
+    queue_.async([this] { stallCheck(); });
 }
 
 void CameraRecording::stop(std::optional<std::string> reason) {
@@ -150,23 +158,28 @@ void CameraRecording::writeVideo(const platform::VideoFrame& frame, double time)
     try {
         writer_->writeVideo(frame, time - sessionStart_);
     } catch (const platform::MovieError& error) {
-        writerStatus_ = WriterStatus::failed;
+        // The writer stays open: failWriting closes it so that what was
+        // written before is kept as a playable movie.
         writerError_ = error.what();
         failWriting("The video file could not be written. " + writerErrorDescription());
         return;
     }
     lastTime_ = time;
+    lastWrittenAt_ = services_.hostTime();
     if (firstTime_) return;
     firstTime_ = time;
-    services_.print(json::Object{
+    const bool told = services_.print(json::Object{
         {"ok", true},
         {"event", "started"},
         {"width", size_},
         {"height", size_},
         {"mic", mic_},
-        {"camera", camera_.localizedName},
+        {"camera", text::validUtf8(camera_.localizedName)},
         {"at", wall - (std::isfinite(age) && age >= 0 ? age : 0.0)},
     });
+    // A recording the host application was never told of: finish the movie
+    // and end (the process then exits with status 1, standard output failed).
+    if (!told) stopNow(std::nullopt);
 }
 
 void CameraRecording::failWriting(const std::string& message) {
@@ -176,7 +189,7 @@ void CameraRecording::failWriting(const std::string& message) {
     if (firstTime_ && writerStatus_ == WriterStatus::writing) {
         closeWriter(); // what was written so far is kept
     }
-    services_.end(json::Object{{"ok", false}, {"error", message}, {"file", file_}}, 1);
+    services_.end(json::Object{{"ok", false}, {"error", message}, {"file", shownFile_}}, 1);
 }
 
 void CameraRecording::noPictureCheck() {
@@ -190,6 +203,13 @@ void CameraRecording::noPictureCheck() {
                       "The camera did not send a picture. Check that no other app is using it, "
                       "then try again."}},
         1);
+}
+
+void CameraRecording::stallCheck() {
+    // Before the first picture the no-picture check decides.
+    if (!firstTime_ || stopping_) return;
+    if (services_.hostTime() - lastWrittenAt_ >= stallSeconds)
+        stopNow("The camera stopped sending pictures.");
 }
 
 void CameraRecording::stopNow(const std::optional<std::string>& reason) {
@@ -223,14 +243,14 @@ void CameraRecording::finishWriting(double duration, const std::optional<std::st
         services_.end(json::Object{{"ok", false},
                                    {"error", "The video file could not be finished. " +
                                                  writerErrorDescription()},
-                                   {"file", file_}},
+                                   {"file", shownFile_}},
                       1);
         return;
     }
     json::Object stopped{
         {"ok", true},
         {"event", "stopped"},
-        {"file", file_},
+        {"file", shownFile_},
         {"seconds", text::roundHalfAwayFromZero(duration, 3)},
     };
     if (reason) stopped["reason"] = *reason;

@@ -32,7 +32,8 @@ struct CameraRecordingServices {
         openWriter;
     std::function<double()> hostTime; // when the session has no clock of its own
     std::function<double()> wallTime; // seconds since 1970-01-01 UTC
-    std::function<void(const json::Object&)> print;
+    // Prints a line; false when the host application did not get it.
+    std::function<bool(const json::Object&)> print;
     // Prints the final line and ends the process with `status`.
     std::function<void(const json::Object&, int status)> end;
 
@@ -57,6 +58,10 @@ class CameraRecording final : private platform::CaptureDelegate {
     void start();
     // Ends the recording when no frame has been written yet.
     void checkStarted();
+    // Ends the recording, as a lost camera does, when pictures were written
+    // but none for `stallSeconds`.
+    void checkStalled();
+    static constexpr double stallSeconds = 5;
     // Ends the recording; only the first ending of any kind does anything.
     void stop(std::optional<std::string> reason = std::nullopt);
 
@@ -72,6 +77,7 @@ class CameraRecording final : private platform::CaptureDelegate {
     void writeVideo(const platform::VideoFrame& frame, double time);
     void failWriting(const std::string& message);
     void noPictureCheck();
+    void stallCheck();
     void stopNow(const std::optional<std::string>& reason);
     void finishWriting(double duration, const std::optional<std::string>& reason);
     void cancelWriting();
@@ -87,6 +93,7 @@ class CameraRecording final : private platform::CaptureDelegate {
     std::unique_ptr<platform::CaptureSession> session_;
     platform::CaptureDevice camera_;
     const std::string file_;
+    const std::string shownFile_; // file_ as valid text, for the lines
     const std::int64_t size_;
     std::unique_ptr<platform::MovieWriter> writer_;
     WriterStatus writerStatus_ = WriterStatus::idle;
@@ -97,6 +104,7 @@ class CameraRecording final : private platform::CaptureDelegate {
     double sessionStart_ = 0; // presentation time that is 0 in the movie
     std::optional<double> firstTime_;
     std::optional<double> lastTime_;
+    double lastWrittenAt_ = 0; // host time when the latest picture was written
     bool stopping_ = false;
 };
 

@@ -1,7 +1,9 @@
 #include "jobs/Jobs.h"
 #include "jobs/faces/Faces.h"
+#include "jobs/faces/VideoProgress.h"
 #include "runtime/Queue.h"
 #include "shell/Option.h"
+#include "shell/Progress.h"
 #include "shell/UserError.h"
 #include "text/Numbers.h"
 
@@ -14,24 +16,13 @@ namespace {
 
 using namespace faces;
 
-// Stands in when the detector cannot be made: every look then fails with
-// the reason, as a failed detection does.
-class UnavailableDetector final : public platform::FaceDetector {
-  public:
-    explicit UnavailableDetector(std::string reason) : reason_(std::move(reason)) {}
-    std::vector<platform::FaceObservation> detect(const platform::Picture&) override {
-        throw platform::FaceDetectionError(reason_);
-    }
-
-  private:
-    std::string reason_;
-};
-
-std::unique_ptr<platform::FaceDetector> detectorForRun() {
+// The detectors of this run; one that cannot be made fails the job, since
+// every look would fail. `failure` names what was to be looked at.
+Detectors detectorsForRun(std::size_t count, const std::string& failure) {
     try {
-        return platform::makeFaceDetector();
+        return platform::makeFaceDetectors(count);
     } catch (const platform::FaceDetectionError& e) {
-        return std::make_unique<UnavailableDetector>(e.what());
+        throw UserError(failure + e.what());
     }
 }
 
@@ -58,14 +49,26 @@ void runFaces(const Args& rest) {
         if (!somethingExistsAt(path)) throw UserError("There is no file at " + path + ".");
 
         if (isImageFile(path)) {
-            const auto detector = detectorForRun();
-            printFaces(facesInImage(path, every, platform::readPicture, *detector));
+            const auto detectors =
+                detectorsForRun(1, "Quorvane could not look for faces in that picture. ");
+            printFaces(facesInImage(path, every, platform::readPicture, *detectors.front()));
         }
         runtime::startTask([path, every, maxFrames] {
+            // Shown only to a person at a terminal; erased before the result.
+            auto progress = shell::Progress::onStandardError();
+            const VideoOpening open = [&](const std::string& file) {
+                return reportingProgress(platform::openVideo(file), every, maxFrames,
+                                         [&progress](double share) { progress.update(share); });
+            };
             try {
-                const auto detector = detectorForRun();
-                printFaces(facesInVideo(path, every, maxFrames, platform::openVideo, *detector));
+                const auto detectors =
+                    detectorsForRun(platform::faceDetectionWorkers(),
+                                    "Quorvane could not look for faces in that video. ");
+                const auto result = facesInVideo(path, every, maxFrames, open, detectors);
+                progress.clear();
+                printFaces(result);
             } catch (const UserError& e) {
+                progress.clear();
                 faceFail(e.what());
             }
         });
