@@ -42,7 +42,7 @@ std::string describe(const GError* error) {
     g_dbus_error_strip_remote_error(copy);
     std::string text = copy->message ? copy->message : "unknown error";
     g_error_free(copy);
-    return text::toValidUtf8(text);
+    return text::validUtf8(text);
 }
 
 int milliseconds(std::chrono::milliseconds d) {
