@@ -4,6 +4,8 @@ BUILD ?= build
 CMAKE_FLAGS ?=
 CTEST_ARGS ?=
 TARGETS ?=
+# What a user runs: the two programs and the job modules they load.
+PROGRAMS = quorvane-capture quorvane
 PREFIX ?= /usr/local
 # Tests run side by side: none holds a fixed port, display or path.
 JOBS ?= $(shell nproc)
@@ -21,7 +23,8 @@ build: configure
 
 # The main job end to end on a private X display (see README): a window
 # recorded for three seconds, its events, the movie and its contact sheet.
-run: build
+run:
+	@$(MAKE) --no-print-directory build TARGETS="$(PROGRAMS)"
 	@BUILD=$(BUILD) scripts/demo
 
 demo: run
@@ -35,12 +38,15 @@ tsan:
 	@$(MAKE) --no-print-directory test BUILD=build-tsan TARGETS=quorvane_threads_tests \
 	  CMAKE_FLAGS="$(CMAKE_FLAGS) -DQUORVANE_SANITIZE=thread" CTEST_ARGS="-L threads"
 
-# The programs and their job modules under $(PREFIX) (bin/, lib/quorvane/).
-install: build
+# The programs and their job modules under $(PREFIX) (bin/, lib/quorvane/);
+# only what is installed is built.
+install:
+	@$(MAKE) --no-print-directory build TARGETS="$(PROGRAMS)"
 	@cmake --install $(BUILD) --prefix $(PREFIX)
 
 # A Debian package of the same, in $(BUILD)/ (its dependencies from shlibdeps).
-package: build
+package:
+	@$(MAKE) --no-print-directory build TARGETS="$(PROGRAMS)"
 	@cd $(BUILD) && cpack -G DEB
 
 clean:
