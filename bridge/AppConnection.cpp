@@ -3,7 +3,10 @@
 #include "io/UniqueFd.h"
 #include "platform/AppPlatform.h"
 
+#include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -12,7 +15,7 @@ namespace quorvane::bridge {
 namespace {
 
 constexpr int pollAttempts = 50;
-constexpr useconds_t pollInterval = 300'000;
+constexpr int pollIntervalMs = 300;
 
 } // namespace
 
@@ -33,14 +36,35 @@ std::optional<int> openSocket(const std::string& path) {
     return fd.release();
 }
 
-std::optional<int> connectToApp(const Settings& settings) {
-    if (auto fd = openSocket(settings.socketPath)) return fd;
-    if (!settings.customSocket) launchApp();
-    for (int attempt = 0; attempt < pollAttempts; ++attempt) {
-        ::usleep(pollInterval);
-        if (auto fd = openSocket(settings.socketPath)) return fd;
+bool waitWatching(int fd, int milliseconds) {
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
+    for (;;) {
+        const auto left =
+            std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0) return true;
+        // Only the hang-up is asked for: lines waiting to be read do not
+        // wake the wait, and nothing is consumed.
+        pollfd watched{fd, POLLRDHUP, 0};
+        const int ready = ::poll(&watched, 1, static_cast<int>(left));
+        if (ready > 0 && (watched.revents & (POLLHUP | POLLRDHUP | POLLERR | POLLNVAL)))
+            return false;
+        if (ready < 0 && errno != EINTR) {
+            // No way to watch: wait plainly.
+            ::usleep(static_cast<useconds_t>(left) * 1000);
+            return true;
+        }
     }
-    return std::nullopt;
+}
+
+Reached connectToApp(const Settings& settings, int watchedInput) {
+    if (auto fd = openSocket(settings.socketPath)) return {fd};
+    if (!settings.customSocket && !launchApp(watchedInput)) return {std::nullopt, true};
+    for (int attempt = 0; attempt < pollAttempts; ++attempt) {
+        if (!waitWatching(watchedInput, pollIntervalMs)) return {std::nullopt, true};
+        if (auto fd = openSocket(settings.socketPath)) return {fd};
+    }
+    return {};
 }
 
 } // namespace quorvane::bridge

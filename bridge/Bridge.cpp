@@ -30,7 +30,12 @@ void Bridge::run() {
 void Bridge::handleClientLines(LineBuffer& input) {
     std::unique_lock state(stateLock_);
     while (auto line = input.next()) {
-        Pending pending{*line, classifier_.classify(line->text, line->readable), false, {}};
+        if (line->tooLong) {
+            writeRun(state);
+            refuseTooLong(*line, state);
+            continue;
+        }
+        Pending pending{*line, classify(line->text), false, {}};
         const bool initialize = pending.message.method == "initialize";
         if (initialize || appFd_ < 0) {
             writeRun(state);
@@ -50,6 +55,18 @@ void Bridge::handleClientLines(LineBuffer& input) {
         run_.push_back(std::move(pending));
     }
     writeRun(state);
+}
+
+// A client line over the limit is never sent on. Once it has passed, a
+// request among such lines gets its error reply, so that it is still answered.
+void Bridge::refuseTooLong(const Line& part, std::unique_lock<std::mutex>& state) {
+    tooLong_.feed(part.text);
+    if (!part.last) return;
+    const Classification message = tooLong_.finish();
+    if (!message.isRequest()) return;
+    state.unlock();
+    emitError(message.idJson(), tooLarge);
+    state.lock();
 }
 
 void Bridge::writeRun(std::unique_lock<std::mutex>& state) {
@@ -100,7 +117,7 @@ void Bridge::record(Pending& line) {
     std::lock_guard table(unansweredLock_);
     auto [entry, inserted] = unanswered_.try_emplace(line.message.idText);
     if (!line.recorded && !inserted) line.displaced = entry->second;
-    entry->second = Outstanding{line.message.idJson, appConnection_};
+    entry->second = Outstanding{line.message.id, appConnection_};
     line.recorded = true;
 }
 
@@ -125,13 +142,17 @@ void Bridge::settle(Pending& line, bool delivered, std::unique_lock<std::mutex>&
     if (!line.message.isRequest()) return;
     // stateLock is never held while an error reply is written.
     state.unlock();
-    emitError(line.message.idJson, notRunning);
+    emitError(line.message.idJson(), notRunning);
     state.lock();
 }
 
 bool Bridge::ensureConnected(bool repeatHandshake) {
     if (appFd_ >= 0) return true;
-    auto fd = connectToApp(settings_);
+    const Reached reached = connectToApp(settings_, inputFd_);
+    // The client has gone while the bridge waited: lines not yet delivered
+    // have nobody left to answer them.
+    if (reached.inputEnded) ::_exit(0);
+    const std::optional<int> fd = reached.fd;
     if (!fd) return false;
     const std::int64_t connection = connections_ + 1;
     if (!listen(*fd, connection)) {
@@ -160,14 +181,21 @@ bool Bridge::listen(int fd, std::int64_t connection) {
 
 void Bridge::readConnection(int fd, std::int64_t connection) {
     LineBuffer buffer;
-    Classifier classifier;
+    StreamClassifier tooLong;
     while (buffer.readFrom(fd)) {
         // Forwarded lines that lie next to each other in the buffer go out in
         // one write: each is still whole, and small replies cost one system
         // call per read instead of one per line.
         std::string_view run;
         while (auto line = buffer.next()) {
-            const Classification message = classifier.classify(line->text, line->readable);
+            if (line->tooLong) {
+                if (!run.empty()) emit(run);
+                run = {};
+                tooLong.feed(line->text);
+                if (line->last) dropTooLong(tooLong.finish());
+                continue;
+            }
+            const Classification message = classify(line->text);
             if (message.object && message.hasId) {
                 // The host application's reply to a replayed initialize.
                 if (message.idHasPrefix(ownIdPrefix)) continue;
@@ -196,7 +224,7 @@ void Bridge::readConnection(int fd, std::int64_t connection) {
         std::lock_guard table(unansweredLock_);
         for (auto entry = unanswered_.begin(); entry != unanswered_.end();) {
             if (entry->second.connection == connection) {
-                orphans.push_back(std::move(entry->second.idJson));
+                orphans.push_back(entry->second.id.json(entry->first));
                 entry = unanswered_.erase(entry);
             } else {
                 ++entry;
@@ -206,6 +234,22 @@ void Bridge::readConnection(int fd, std::int64_t connection) {
     ::close(fd);
     for (const auto& idJson : orphans)
         emitError(idJson, closedBeforeAnswer);
+}
+
+// A host line over the limit is dropped. When it is the reply to a request
+// that is still open, that request gets the error reply in its place.
+void Bridge::dropTooLong(const Classification& message) {
+    if (!message.object || !message.hasId || message.hasMethodMember) return;
+    if (message.idHasPrefix(ownIdPrefix)) return;
+    std::optional<std::string> idJson;
+    {
+        std::lock_guard table(unansweredLock_);
+        if (auto entry = unanswered_.find(message.idText); entry != unanswered_.end()) {
+            idJson = entry->second.id.json(entry->first);
+            unanswered_.erase(entry);
+        }
+    }
+    if (idJson) emitError(*idJson, tooLarge);
 }
 
 void Bridge::emit(std::string_view bytesWithFeed) {

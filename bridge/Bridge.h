@@ -35,7 +35,7 @@ class Bridge {
 
   private:
     struct Outstanding {
-        std::string idJson;
+        IdJson id;               // with the table's key, the id as received
         std::int64_t connection; // the connection the request was written to
     };
 
@@ -48,6 +48,7 @@ class Bridge {
     };
 
     void handleClientLines(LineBuffer& input);
+    void refuseTooLong(const Line& part, std::unique_lock<std::mutex>& state);
     void writeRun(std::unique_lock<std::mutex>& state);
     void deliver(Pending& line, int attempts, bool repeatHandshake,
                  std::unique_lock<std::mutex>& state);
@@ -57,13 +58,14 @@ class Bridge {
     bool ensureConnected(bool repeatHandshake);
     bool listen(int fd, std::int64_t connection);
     void readConnection(int fd, std::int64_t connection);
+    void dropTooLong(const Classification& message);
     void emit(std::string_view bytesWithFeed);
     void emitError(std::string_view idJson, std::string_view message);
 
     const Settings settings_;
     const int inputFd_;
     const int outputFd_;
-    Classifier classifier_;    // main thread only
+    StreamClassifier tooLong_; // main thread only: the client's line over the limit
     std::vector<Pending> run_; // main thread only: lines waiting to be written together
 
     std::mutex stateLock_;

@@ -1,78 +1,73 @@
 #include "Classify.h"
 
-#include "Framing.h"
-#include "text/Numbers.h"
-
-#include <simdjson.h>
+#include "JsonText.h"
 
 namespace quorvane::bridge {
 namespace {
 
-static_assert(LineBuffer::linePadding >= simdjson::SIMDJSON_PADDING,
-              "line buffers must leave the parser its padding");
+// `whole` is the text when it was scanned whole; otherwise the scanner kept
+// copies of the values.
+std::string_view rawValue(const MemberValue& value, std::string_view whole) {
+    if (whole.data()) return whole.substr(value.begin, value.end - value.begin);
+    return value.copy;
+}
 
-// After a line this long the parser's memory is given back rather than kept.
-constexpr std::size_t keepParserMemoryUpTo = 16u << 20;
-
-void describeId(simdjson::dom::element id, Classification& out) {
-    using simdjson::dom::element_type;
-    switch (id.type()) {
-    case element_type::STRING:
-        out.idIsString = true;
-        out.idText = std::string(id.get_string().value_unsafe());
+// With `partial`, a text that breaks the grammar still tells what its members
+// showed before the break.
+Classification classificationOf(JsonScanner& scanner, std::string_view whole, bool partial) {
+    Classification out;
+    const bool grammatical = scanner.finish();
+    if ((!grammatical && !partial) || !scanner.rootIsObject() || scanner.memberCount() == 0)
+        return out;
+    out.object = true;
+    out.hasMethodMember = scanner.hasMethodMember();
+    const MemberValue& method = scanner.method();
+    if (method.present && method.kind == ValueKind::string) {
+        const std::string_view raw = rawValue(method, whole);
+        // A method too long to be kept still makes a request; it names
+        // nothing the bridge looks for.
+        out.method = method.tooLong ? std::string() : decodeString(raw.substr(1, raw.size() - 2));
+    }
+    const MemberValue& id = scanner.id();
+    if (!id.present || id.tooLong) return out;
+    out.hasId = true;
+    const std::string_view raw = rawValue(id, whole);
+    switch (id.kind) {
+    case ValueKind::string:
+        out.id.kind = IdKind::string;
+        out.idText = decodeString(raw.substr(1, raw.size() - 2));
+        if (raw.find('\\') != std::string_view::npos) out.id.raw = raw;
         break;
-    case element_type::INT64:
-        out.idText = std::to_string(id.get_int64().value_unsafe());
-        break;
-    case element_type::UINT64:
-        out.idText = std::to_string(id.get_uint64().value_unsafe());
-        break;
-    case element_type::DOUBLE:
-        out.idText = text::formatNumber(id.get_double().value_unsafe(), true);
+    case ValueKind::number:
+        out.id.kind = IdKind::number;
+        out.idText = numberKey(raw);
+        if (out.idText != raw) out.id.raw = raw;
         break;
     default:
-        out.idText = simdjson::minify(id);
+        appendCompact(out.idText, raw);
         break;
     }
-    out.idJson = simdjson::minify(id);
+    return out;
 }
 
 } // namespace
 
-struct Classifier::Parser {
-    simdjson::dom::parser dom;
-};
+std::string IdJson::json(const std::string& text) const {
+    if (!raw.empty()) return raw;
+    if (kind == IdKind::string) return '"' + text + '"';
+    return text;
+}
 
-Classifier::Classifier() : parser_(std::make_unique<Parser>()) {}
-Classifier::~Classifier() = default;
+Classification classify(std::string_view line) {
+    JsonScanner scanner;
+    scanner.feed(line);
+    // A view that is never null, even for an empty line.
+    return classificationOf(scanner, line.data() ? line : std::string_view("", 0), false);
+}
 
-Classification Classifier::classify(std::string_view line, std::size_t readable) {
-    Classification out;
-    const bool inPlace = readable >= line.size() + simdjson::SIMDJSON_PADDING;
-    simdjson::dom::element root;
-    auto error = parser_->dom.parse(line.data(), line.size(), !inPlace).get(root);
-    if (!error) {
-        simdjson::dom::object members;
-        if (root.get_object().get(members) == simdjson::SUCCESS) {
-            // With repeated members the last one counts, as in a dictionary.
-            for (auto field : members) {
-                out.object = true;
-                if (field.key == "method") {
-                    out.hasMethodMember = true;
-                    std::string_view method;
-                    if (field.value.get_string().get(method) == simdjson::SUCCESS)
-                        out.method = std::string(method);
-                    else
-                        out.method.reset();
-                } else if (field.key == "id") {
-                    out.hasId = true;
-                    out.idIsString = false;
-                    describeId(field.value, out);
-                }
-            }
-        }
-    }
-    if (line.size() > keepParserMemoryUpTo) parser_->dom = simdjson::dom::parser();
+Classification StreamClassifier::finish() {
+    Classification out = classificationOf(scanner_, std::string_view(), true);
+    scanner_ = JsonScanner(true);
     return out;
 }
 

@@ -10,7 +10,7 @@ namespace {
 
 // Capacity kept while idle; a buffer grown beyond `shrinkAbove` by a long line
 // is given back once that line has gone.
-constexpr std::size_t idleCapacity = LineBuffer::readSize + LineBuffer::linePadding;
+constexpr std::size_t idleCapacity = LineBuffer::readSize;
 constexpr std::size_t shrinkAbove = 16u << 20;
 
 } // namespace
@@ -28,28 +28,29 @@ void LineBuffer::reserveTail(std::size_t count) {
             capacity_ = 0;
         }
     }
-    const std::size_t needed = count + linePadding;
-    if (capacity_ - end_ >= needed) return;
+    if (capacity_ - end_ >= count) return;
     const std::size_t kept = end_ - begin_;
     // Moving the unfinished line to the front is cheap when it is no longer
     // than what was consumed before it; each byte moves at most once.
-    if (begin_ > 0 && kept <= begin_ && capacity_ - kept >= needed) {
+    if (begin_ > 0 && kept <= begin_ && capacity_ - kept >= count) {
         std::memmove(data_, data_ + begin_, kept);
         scanned_ -= begin_;
         begin_ = 0;
         end_ = kept;
         return;
     }
+    // Growing by an eighth (not doubling) keeps a long line's buffer within
+    // about 1.125 times its size; realloc remaps large blocks rather than
+    // copying them, so the many small steps stay cheap.
     std::size_t capacity = capacity_ < idleCapacity ? idleCapacity : capacity_;
-    while (capacity - kept < needed)
-        capacity *= 2;
+    while (capacity - kept < count)
+        capacity += capacity / 8 > readSize ? capacity / 8 : readSize;
     if (begin_ > 0) {
         std::memmove(data_, data_ + begin_, kept);
         scanned_ -= begin_;
         begin_ = 0;
         end_ = kept;
     }
-    // realloc lets large buffers grow by remapping instead of copying.
     void* grown = std::realloc(data_, capacity);
     if (!grown) throw std::bad_alloc();
     data_ = static_cast<char*>(grown);
@@ -71,20 +72,38 @@ void LineBuffer::append(std::string_view bytes) {
 }
 
 std::optional<Line> LineBuffer::next() {
-    while (scanned_ < end_) {
-        auto* feed = static_cast<char*>(std::memchr(data_ + scanned_, '\n', end_ - scanned_));
+    for (;;) {
+        if (discarding_) {
+            if (begin_ == end_) return std::nullopt;
+            const std::size_t start = begin_;
+            auto* feed = static_cast<char*>(std::memchr(data_ + start, '\n', end_ - start));
+            if (!feed) {
+                begin_ = scanned_ = end_;
+                return Line{bytes(start, end_), {}, true, false};
+            }
+            const std::size_t stop = static_cast<std::size_t>(feed - data_);
+            begin_ = scanned_ = stop + 1;
+            discarding_ = false;
+            return Line{bytes(start, stop), bytes(start, stop + 1), true, true};
+        }
+        auto* feed = scanned_ < end_
+                         ? static_cast<char*>(std::memchr(data_ + scanned_, '\n', end_ - scanned_))
+                         : nullptr;
         if (!feed) {
             scanned_ = end_;
+            // No line feed within the limit: the line is let go as it comes.
+            if (end_ - begin_ > maxLine_) {
+                discarding_ = true;
+                continue;
+            }
             return std::nullopt;
         }
         const std::size_t start = begin_;
         const std::size_t stop = static_cast<std::size_t>(feed - data_);
         begin_ = scanned_ = stop + 1;
         if (stop == start) continue;
-        return Line{std::string_view(data_ + start, stop - start),
-                    std::string_view(data_ + start, stop - start + 1), capacity_ - start};
+        return Line{bytes(start, stop), bytes(start, stop + 1), stop - start > maxLine_, true};
     }
-    return std::nullopt;
 }
 
 } // namespace quorvane::bridge

@@ -10,8 +10,10 @@ namespace quorvane::bridge {
 // The user's home directory followed by the platform's fixed socket path.
 std::string defaultSocketPath(const Environment& environment);
 
-// Starts the host application and waits until the launcher has ended. Any
-// failure is ignored: the caller polls for the socket either way.
-void launchApp();
+// Starts the host application and waits until the launcher has ended, for at
+// most about 5 s, watching `watchedInput` for its end meanwhile (see
+// waitWatching). Any failure is ignored: the caller polls for the socket
+// either way. False when the input ended during the wait.
+bool launchApp(int watchedInput);
 
 } // namespace quorvane::bridge

@@ -58,6 +58,8 @@ class CaptureSession {
     // Adds the microphone (mono, `sampleRate`); false when it cannot.
     virtual bool addAudio(const CaptureDevice& microphone, int sampleRate,
                           CaptureDelegate& delegate, runtime::Queue& queue) = 0;
+    // Closes the microphone again (the movie could not take its sound).
+    virtual void removeAudio() = 0;
 
     // The camera's frame rates for the chosen capture size, in its order.
     virtual std::vector<FrameRateRange> frameRateRanges() = 0;

@@ -5,7 +5,9 @@
 #include <unistd.h>
 #include <vector>
 
+using quorvane::bridge::Line;
 using quorvane::bridge::LineBuffer;
+using quorvane::bridge::maxLineBytes;
 
 namespace {
 
@@ -14,7 +16,7 @@ std::vector<std::string> drain(LineBuffer& buffer) {
     while (auto line = buffer.next()) {
         EXPECT_EQ(line->withFeed.size(), line->text.size() + 1);
         EXPECT_EQ(line->withFeed.back(), '\n');
-        EXPECT_GE(line->readable, line->text.size() + LineBuffer::linePadding);
+        EXPECT_FALSE(line->tooLong);
         lines.emplace_back(line->text);
     }
     return lines;
@@ -58,6 +60,87 @@ TEST(Framing, ManySmallLinesAndALongOneSurviveCompactionAndGrowth) {
     }
     EXPECT_EQ(lines, expected);
     EXPECT_EQ(buffer.waiting(), 0u);
+}
+
+// What comes out of a buffer: whole lines as themselves, a line over the
+// limit as "!" followed by its parts joined.
+std::vector<std::string> drainAll(LineBuffer& buffer, std::string& tooLong) {
+    std::vector<std::string> out;
+    while (auto line = buffer.next()) {
+        if (!line->tooLong) {
+            EXPECT_TRUE(tooLong.empty());
+            out.emplace_back(line->text);
+            continue;
+        }
+        tooLong += line->text;
+        if (line->last) {
+            EXPECT_EQ(line->withFeed.size(), line->text.size() + 1);
+            out.push_back("!" + tooLong);
+            tooLong.clear();
+        } else {
+            EXPECT_TRUE(line->withFeed.empty());
+        }
+    }
+    return out;
+}
+
+TEST(Framing, LinesOverTheLimitComeOutAsPartsAndTheNextLineIsWhole) {
+    const std::size_t limit = 100;
+    const std::string atLimit(limit, 'a'), over(limit + 1, 'b'), far(10 * limit + 3, 'c');
+    const std::string input = atLimit + "\n" + over + "\n\n" + far + "\nend\n" + far + "\n";
+    const std::vector<std::string> expected = {atLimit, "!" + over, "!" + far, "end", "!" + far};
+    for (std::size_t piece : {std::size_t{1}, std::size_t{7}, limit, limit + 1, input.size()}) {
+        LineBuffer buffer(limit);
+        std::vector<std::string> lines;
+        std::string tooLong;
+        for (std::size_t at = 0; at < input.size(); at += piece) {
+            buffer.append(std::string_view(input).substr(at, piece));
+            for (auto& l : drainAll(buffer, tooLong))
+                lines.push_back(l);
+            // Never much more than the limit is kept.
+            EXPECT_LE(buffer.waiting(), limit + piece) << "pieces of " << piece;
+        }
+        EXPECT_EQ(lines, expected) << "pieces of " << piece;
+    }
+}
+
+// The real limit with a real line: one byte over 64 MiB is let go as it
+// comes, in reads of the usual size, and the line at the limit costs little
+// more than itself.
+TEST(Framing, SixtyFourMebibyteLimit) {
+    LineBuffer buffer;
+    const std::string chunk(LineBuffer::readSize, 'x');
+    std::size_t parts = 0;
+    std::string tooLong;
+    auto feedLine = [&](std::size_t size) {
+        for (std::size_t sent = 0; sent < size; sent += chunk.size()) {
+            buffer.append(std::string_view(chunk).substr(0, std::min(chunk.size(), size - sent)));
+            while (auto line = buffer.next()) {
+                EXPECT_TRUE(line->tooLong);
+                ++parts;
+            }
+        }
+    };
+    feedLine(maxLineBytes);
+    EXPECT_EQ(parts, 0u);
+    EXPECT_LE(buffer.capacity(), maxLineBytes + maxLineBytes / 8 + (1u << 20));
+    buffer.append("\n");
+    auto line = buffer.next();
+    ASSERT_TRUE(line);
+    EXPECT_FALSE(line->tooLong);
+    EXPECT_EQ(line->text.size(), maxLineBytes);
+
+    feedLine(maxLineBytes + 1);
+    EXPECT_GE(parts, 1u);
+    EXPECT_LE(buffer.waiting(), maxLineBytes);
+    buffer.append("\n{}\n");
+    line = buffer.next();
+    ASSERT_TRUE(line);
+    EXPECT_TRUE(line->tooLong && line->last);
+    line = buffer.next();
+    ASSERT_TRUE(line);
+    EXPECT_FALSE(line->tooLong);
+    EXPECT_EQ(line->text, "{}");
 }
 
 TEST(Framing, ReadsFromADescriptorUntilItsEnd) {

@@ -24,6 +24,7 @@ class LineCollector:
 
     def __init__(self):
         self.data = bytearray()
+        self.count = 0  # line feeds so far, counted as chunks come
         self.ended = False
         self.cond = threading.Condition()
 
@@ -31,6 +32,7 @@ class LineCollector:
         with self.cond:
             if chunk:
                 self.data += chunk
+                self.count += chunk.count(b"\n")
             else:
                 self.ended = True
             self.cond.notify_all()
@@ -49,7 +51,7 @@ class LineCollector:
                 self.cond.wait(left)
 
     def wait_lines(self, count, timeout=WAIT):
-        self.wait_for(lambda: self.data.count(b"\n") >= count, f"{count} lines", timeout)
+        self.wait_for(lambda: self.count >= count, f"{count} lines", timeout)
         return self.lines()
 
     def wait_end(self, timeout=WAIT):
@@ -139,8 +141,8 @@ class Host:
 class Bridge:
     """A running `quorvane mcp` process."""
 
-    def __init__(self, env, args=("mcp",)):
-        self.proc = subprocess.Popen([BRIDGE, *args], stdin=subprocess.PIPE,
+    def __init__(self, env, args=("mcp",), prefix=()):
+        self.proc = subprocess.Popen([*prefix, BRIDGE, *args], stdin=subprocess.PIPE,
                                      stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                                      env=env, bufsize=0)
         self.out = LineCollector()

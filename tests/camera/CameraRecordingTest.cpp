@@ -221,11 +221,12 @@ TEST_F(CameraRecordingTest, NoPictureCheckEndsOnlyARecordingWithoutPictures) {
     }
 }
 
-// Fails every picture from the n-th on.
+// Fails every picture from the n-th on; tells whether it was finished.
 class FailingWriter final : public platform::MovieWriter {
   public:
-    FailingWriter(std::unique_ptr<platform::MovieWriter> real, int failFrom)
-        : real_(std::move(real)), failFrom_(failFrom) {}
+    FailingWriter(std::unique_ptr<platform::MovieWriter> real, int failFrom,
+                  std::shared_ptr<std::atomic<bool>> finished = nullptr)
+        : real_(std::move(real)), failFrom_(failFrom), finished_(std::move(finished)) {}
     void writeVideo(const platform::VideoFrame& frame, double time) override {
         if (++count_ >= failFrom_) throw platform::MovieError("No space left on device");
         real_->writeVideo(frame, time);
@@ -233,20 +234,26 @@ class FailingWriter final : public platform::MovieWriter {
     void writeAudio(const std::int16_t* samples, int frames, double time) override {
         real_->writeAudio(samples, frames, time);
     }
-    void finish(double endTime) override { real_->finish(endTime); }
+    void finish(double endTime) override {
+        real_->finish(endTime);
+        if (finished_) *finished_ = true;
+    }
     std::int64_t framesWritten() const override { return real_->framesWritten(); }
 
   private:
     std::unique_ptr<platform::MovieWriter> real_;
     int failFrom_;
+    std::shared_ptr<std::atomic<bool>> finished_;
     int count_ = 0;
 };
 
 TEST_F(CameraRecordingTest, StopsRacingAWritingFailurePrintOneFinalLine) {
     auto services = servicesFor(camera_, output_);
+    auto finished = std::make_shared<std::atomic<bool>>(false);
     services.openWriter =
-        [](const platform::MovieSettings& settings) -> std::unique_ptr<platform::MovieWriter> {
-        return std::make_unique<FailingWriter>(platform::openMovieWriter(settings), 3);
+        [finished](
+            const platform::MovieSettings& settings) -> std::unique_ptr<platform::MovieWriter> {
+        return std::make_unique<FailingWriter>(platform::openMovieWriter(settings), 3, finished);
     };
     recording_ = std::make_unique<jobs::CameraRecording>(file_, 240, syntheticCamera, std::nullopt,
                                                          services);
@@ -272,8 +279,46 @@ TEST_F(CameraRecordingTest, StopsRacingAWritingFailurePrintOneFinalLine) {
     EXPECT_EQ(text(ending.object, "error"),
               "The video file could not be written. No space left on device");
     EXPECT_EQ(text(ending.object, "file"), file_);
-    EXPECT_TRUE(fs::exists(file_));          // kept
     EXPECT_EQ(output_.printed().size(), 1u); // `started` came before the failure
+    // The two pictures written before the failure are kept in a finished movie.
+    EXPECT_TRUE(*finished);
+    const auto facts = probe(file_);
+    EXPECT_EQ(facts.at("video.codec_name"), "h264");
+    EXPECT_EQ(facts.at("video.nb_read_frames"), "2");
+}
+
+TEST_F(CameraRecordingTest, ACameraThatGoesQuietEndsTheRecordingAsALoss) {
+    auto hostTime = std::make_shared<std::atomic<double>>(100.0);
+    auto services = servicesFor(camera_, output_);
+    services.hostTime = [hostTime] { return hostTime->load(); };
+    recording_ = std::make_unique<jobs::CameraRecording>(file_, 240, syntheticCamera, std::nullopt,
+                                                         services);
+    start();
+    // Host times are read when the queue gets to each step: wait for it.
+    auto written = [this] {
+        while (camera_.outstanding() > 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    };
+    *hostTime = 130.0;
+    recording_->checkStalled(); // before the first picture the no-picture check decides
+    frames(1.0, 1.5);           // written at host time 130
+    written();
+    *hostTime = 130.0 + jobs::CameraRecording::stallSeconds - 0.01;
+    recording_->checkStalled(); // not yet
+    camera_.frame(1.6);         // just in time: the wait begins again
+    written();
+    EXPECT_TRUE(output_.endings().empty());
+    *hostTime = 134.99 + jobs::CameraRecording::stallSeconds;
+    recording_->checkStalled();
+    recording_->stop(); // too late: the stall ended it
+    const auto ending = output_.waitForEnding();
+    recording_.reset();
+    EXPECT_EQ(output_.endings().size(), 1u);
+    EXPECT_EQ(ending.status, 0);
+    EXPECT_EQ(text(ending.object, "event"), "stopped");
+    EXPECT_EQ(text(ending.object, "reason"), "The camera stopped sending pictures.");
+    EXPECT_EQ(number(ending.object, "seconds"), 0.633);
+    EXPECT_EQ(probe(file_).at("video.nb_read_frames"), "17");
 }
 
 TEST_F(CameraRecordingTest, WritesSoundOnlyFromTheFirstPictureOn) {
@@ -322,6 +367,25 @@ TEST_F(CameraRecordingTest, ARefusedMicrophoneRecordsSilently) {
     start();
     camera_.frame(1.0);
     camera_.sound(1.0, 4800, true);
+    camera_.frame(1.1);
+    recording_->stop();
+    EXPECT_EQ(output_.waitForEnding().status, 0);
+    EXPECT_FALSE(flag(output_.printed().at(0), "mic"));
+    EXPECT_EQ(probe(file_).count("audio.codec_name"), 0u);
+}
+
+TEST_F(CameraRecordingTest, AMovieThatCannotTakeSoundClosesTheMicrophone) {
+    auto services = servicesFor(camera_, output_);
+    services.openWriter = [](const platform::MovieSettings& settings) {
+        if (settings.audio) throw platform::MovieError("no sound track here");
+        return platform::openMovieWriter(settings);
+    };
+    recording_ = std::make_unique<jobs::CameraRecording>(file_, 240, syntheticCamera,
+                                                         syntheticMicrophone, services);
+    EXPECT_TRUE(camera_.microphoneRemoved);
+    start();
+    camera_.frame(1.0);
+    camera_.sound(1.0, 4800, true); // nobody listens any more
     camera_.frame(1.1);
     recording_->stop();
     EXPECT_EQ(output_.waitForEnding().status, 0);

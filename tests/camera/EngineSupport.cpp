@@ -121,7 +121,8 @@ std::map<std::string, std::string> probe(const std::string& file) {
             if (eq != std::string::npos) facts[prefix + line.substr(0, eq)] = line.substr(eq + 1);
         }
     };
-    read("video.", "-select_streams v -show_entries stream=codec_name,width,height");
+    read("video.", "-count_frames -select_streams v -show_entries "
+                   "stream=codec_name,width,height,nb_read_frames");
     read("audio.", "-select_streams a -show_entries stream=codec_name,sample_rate,channels");
     read("format.", "-show_entries format=duration");
     return facts;

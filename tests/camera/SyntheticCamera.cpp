@@ -64,7 +64,8 @@ class SyntheticSession final : public platform::CaptureSession {
         c_.videoQueue = &queue;
         c_.pictures = std::make_shared<SyntheticCamera::Pictures>();
         c_.pictures->converter = backends::v4l2::FrameConverter::make(
-            V4L2_PIX_FMT_YUYV, c_.captureWidth, c_.captureHeight, c_.captureWidth * 2, size);
+            V4L2_PIX_FMT_YUYV, c_.captureWidth, c_.captureHeight, c_.captureWidth * 2, size,
+            c_.swscale ? backends::v4l2::Scaler::swscale : backends::v4l2::Scaler::fastest);
         std::minstd_rand noise(7);
         // A moving bar over 30 pictures for the benchmark; tests need two.
         const int count = c_.noisy ? 30 : 2;
@@ -85,6 +86,12 @@ class SyntheticSession final : public platform::CaptureSession {
         c_.audioDelegate = &delegate;
         c_.audioQueue = &queue;
         return true;
+    }
+    void removeAudio() override {
+        std::lock_guard l(c_.lock);
+        c_.audioDelegate = nullptr;
+        c_.audioQueue = nullptr;
+        c_.microphoneRemoved = true;
     }
     std::vector<platform::FrameRateRange> frameRateRanges() override { return c_.frameRates; }
     bool setFrameDuration(double seconds) override {

@@ -34,12 +34,15 @@ struct SyntheticCamera {
     bool discardLate = false;
     // Sensor grain on every picture, which gives the encoder real work.
     bool noisy = false;
+    // Pictures converted by swscale instead of libyuv (the benchmark's anchor).
+    bool swscale = false;
 
     // What the session was asked.
     std::mutex lock;
     std::vector<platform::SessionPreset> presetsTried;
     std::optional<double> frameDuration;
     bool mirrored = false;
+    bool microphoneRemoved = false;
     bool running = false;
     int stops = 0;
     platform::CaptureObserver observer;

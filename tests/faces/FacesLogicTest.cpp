@@ -6,10 +6,16 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cmath>
+#include <functional>
 #include <limits>
 #include <map>
+#include <memory>
+#include <mutex>
 #include <set>
+#include <thread>
 
 namespace quorvane::jobs::faces {
 namespace {
@@ -100,9 +106,9 @@ TEST(Upright, EveryOrientationCode) {
 }
 
 TEST(IsImageFile, DecidedByTheNameOnly) {
-    for (const char* yes :
-         {"PHOTO.JPG", "/a/b/c.jpeg", "x.jpe", "x.Png", "x.gif", "x.bmp", "x.TIF", "x.tiff",
-          "x.webp", "x.HEIC", "x.heif", "dir.d/x.jpg", "does-not-exist.png"})
+    for (const char* yes : {"PHOTO.JPG", "/a/b/c.jpeg", "x.jpe", "x.Png", "x.gif", "x.bmp", "x.TIF",
+                            "x.tiff", "x.webp", "x.HEIC", "x.heif", "x.avif", "x.JFIF", "x.pbm",
+                            "x.pgm", "x.ppm", "x.pnm", "dir.d/x.jpg", "does-not-exist.png"})
         EXPECT_TRUE(isImageFile(yes)) << yes;
     for (const char* no : {"photo", "clip.mov", "x.txt", "x.jpg.mp4", "dir.jpg/clip", "x.", ""})
         EXPECT_FALSE(isImageFile(no)) << no;
@@ -110,13 +116,15 @@ TEST(IsImageFile, DecidedByTheNameOnly) {
 
 class FakeDetector : public platform::FaceDetector {
   public:
-    std::vector<FaceObservation> detect(const Picture& picture) override {
+    std::vector<FaceObservation> detect(const Picture& picture, double enlargement) override {
         seen.emplace_back(picture.width, picture.height);
+        enlargements.push_back(enlargement);
         if (failAt.count(seen.size() - 1)) throw platform::FaceDetectionError("the detector broke");
         return answer;
     }
     std::vector<FaceObservation> answer{observation(0.1, 0.2, 0.3, 0.4, 0.875f)};
     std::vector<std::pair<int, int>> seen;
+    std::vector<double> enlargements;
     std::set<std::size_t> failAt;
 };
 
@@ -131,8 +139,9 @@ std::string failureOf(const std::function<void()>& f) {
 
 TEST(FacesInImage, OrientationTurnsPictureAndSize) {
     FakeDetector detector;
-    const auto read = [](const std::string&) {
-        return platform::StoredPicture{Picture{4, 3, std::vector<std::uint8_t>(36)}, 6u};
+    const auto read = [](const std::string&, int maxSide) {
+        EXPECT_EQ(maxSide, maxPictureSide);
+        return platform::StoredPicture{Picture{4, 3, std::vector<std::uint8_t>(36)}, 4, 3, 6u};
     };
     const auto result = facesInImage("p.jpg", 0.25, read, detector);
     EXPECT_EQ(text(result),
@@ -140,28 +149,51 @@ TEST(FacesInImage, OrientationTurnsPictureAndSize) {
               R"("h":0.4,"w":0.3,"x":0.1,"y":0.4}],"t":0}],"width":3})");
     ASSERT_EQ(detector.seen.size(), 1u);
     EXPECT_EQ(detector.seen[0], std::make_pair(3, 4));
+    EXPECT_EQ(detector.enlargements, std::vector<double>{2}); // small pictures: twice as large
+}
+
+TEST(FacesInImage, ScaledDownPictureReportsTheFileSize) {
+    // Read scaled down to 2048 × 1536 from 8192 × 6144, stored turned a quarter.
+    FakeDetector detector;
+    const auto read = [](const std::string&, int) {
+        return platform::StoredPicture{
+            Picture{2048, 1536, std::vector<std::uint8_t>(std::size_t{2048} * 1536 * 3)}, 8192,
+            6144, 8u};
+    };
+    const auto result = facesInImage("big.png", 0.5, read, detector);
+    EXPECT_EQ(text(result.at("width")), "6144");
+    EXPECT_EQ(text(result.at("height")), "8192");
+    ASSERT_EQ(detector.seen.size(), 1u);
+    EXPECT_EQ(detector.seen[0], std::make_pair(1536, 2048));
+    EXPECT_EQ(detector.enlargements, std::vector<double>{1});
 }
 
 TEST(FacesInImage, Failures) {
     FakeDetector detector;
-    const auto unreadable = [](const std::string&) {
+    const auto unreadable = [](const std::string&, int) {
         return std::optional<platform::StoredPicture>();
     };
     EXPECT_EQ(failureOf([&] { facesInImage("p.jpg", 0.5, unreadable, detector); }),
               "Quorvane could not open that picture.");
-    const auto badOrientation = [](const std::string&) {
-        return platform::StoredPicture{Picture{1, 1, {0, 0, 0}}, 9u};
+    const auto badOrientation = [](const std::string&, int) {
+        return platform::StoredPicture{Picture{1, 1, {0, 0, 0}}, 1, 1, 9u};
     };
     EXPECT_EQ(failureOf([&] { facesInImage("p.jpg", 0.5, badOrientation, detector); }),
               "Quorvane could not look for faces in that picture. The picture's orientation code 9 "
               "is not one of 1 "
               "to 8.");
     detector.failAt = {0};
-    const auto plain = [](const std::string&) {
-        return platform::StoredPicture{Picture{1, 1, {0, 0, 0}}, {}};
+    const auto plain = [](const std::string&, int) {
+        return platform::StoredPicture{Picture{1, 1, {0, 0, 0}}, 1, 1, {}};
     };
     EXPECT_EQ(failureOf([&] { facesInImage("p.jpg", 0.5, plain, detector); }),
               "Quorvane could not look for faces in that picture. the detector broke");
+}
+
+// A picture of one flat level, or of noise around it.
+Picture flat(int width, int height, std::uint8_t level) {
+    return Picture{width, height,
+                   std::vector<std::uint8_t>(static_cast<std::size_t>(width) * height * 3, level)};
 }
 
 class FakeVideo : public platform::VideoSource {
@@ -173,20 +205,59 @@ class FakeVideo : public platform::VideoSource {
         return size;
     }
     std::optional<Picture> pictureAt(double seconds, int maxWidth, int maxHeight) override {
-        asked.push_back(seconds);
+        asked->push_back(seconds);
         EXPECT_EQ(maxWidth, 1280);
         EXPECT_EQ(maxHeight, 1280);
         for (double m : missing)
             if (std::fabs(seconds - m) < 1e-9) return std::nullopt;
-        return Picture{2, 2, std::vector<std::uint8_t>(12)};
+        return flat(8, 8, static_cast<std::uint8_t>(scene(seconds) * 7 % 256));
     }
     double length = 10;
     bool track = true;
     bool sizeFails = false;
     platform::ShownSize size{-720.4, 1280.5};
     std::vector<double> missing;
-    std::vector<double> asked;
+    // Which scene is on screen at a time: every asked time its own, unless told.
+    std::function<int(double)> scene = [](double t) {
+        return static_cast<int>(std::lround(t * 4));
+    };
+    std::shared_ptr<std::vector<double>> asked = std::make_shared<std::vector<double>>();
 };
+
+// Answers by the picture's level, so every picture has faces of its own,
+// from any thread; fails on the levels it is told.
+class LevelDetector : public platform::FaceDetector {
+  public:
+    struct Shared {
+        std::mutex lock;
+        std::vector<int> examined; // levels, in the order examined
+        std::set<int> failOn;
+        double enlargement = 0;
+    };
+    explicit LevelDetector(std::shared_ptr<Shared> shared) : shared_(std::move(shared)) {}
+    std::vector<FaceObservation> detect(const Picture& picture, double enlargement) override {
+        const int level = picture.rgb.at(0);
+        {
+            const std::lock_guard hold(shared_->lock);
+            shared_->examined.push_back(level);
+            shared_->enlargement = enlargement;
+            if (shared_->failOn.count(level)) throw platform::FaceDetectionError("broke");
+        }
+        // Uneven times, so that workers finish out of order.
+        std::this_thread::sleep_for(std::chrono::microseconds(level % 3 * 300));
+        return {observation(level / 1000.0, 0.5, 0.1, 0.1, 0.75f)};
+    }
+
+  private:
+    std::shared_ptr<Shared> shared_;
+};
+
+Detectors levelDetectors(std::size_t count, const std::shared_ptr<LevelDetector::Shared>& shared) {
+    Detectors detectors;
+    for (std::size_t i = 0; i < count; ++i)
+        detectors.push_back(std::make_unique<LevelDetector>(shared));
+    return detectors;
+}
 
 std::string times(const json::Object& result) {
     std::string out;
@@ -197,56 +268,103 @@ std::string times(const json::Object& result) {
     return out;
 }
 
-json::Object video(FakeVideo& fake, FakeDetector& detector, double every, std::int64_t max) {
-    return facesInVideo(
-        "v.mov", every, max,
-        [&](const std::string&) {
-            auto v = std::make_unique<FakeVideo>(fake);
-            return std::unique_ptr<platform::VideoSource>(std::move(v));
-        },
-        detector);
+VideoOpening opening(const FakeVideo& fake) {
+    return [&fake](const std::string&) -> std::unique_ptr<platform::VideoSource> {
+        return std::make_unique<FakeVideo>(fake);
+    };
+}
+
+json::Object video(const FakeVideo& fake, double every, std::int64_t max, std::size_t workers = 1,
+                   std::shared_ptr<LevelDetector::Shared> shared = nullptr) {
+    if (!shared) shared = std::make_shared<LevelDetector::Shared>();
+    return facesInVideo("v.mov", every, max, opening(fake), levelDetectors(workers, shared));
 }
 
 TEST(FacesInVideo, SampleTimesLimitsAndMissingPictures) {
-    FakeDetector detector;
     FakeVideo v;
-    auto r = video(v, detector, 0.5, 2400);
+    auto r = video(v, 0.5, 2400);
     EXPECT_EQ(times(r), "0 0.5 1 1.5 2 2.5 3 3.5 4 4.5 5 5.5 6 6.5 7 7.5 8 8.5 9 9.5");
     // Shown size: absolute values, rounded half away from zero.
     EXPECT_EQ(text(r.at("width")), "720");
     EXPECT_EQ(text(r.at("height")), "1281");
     EXPECT_EQ(text(r.at("duration")), "10");
-    EXPECT_EQ(times(video(v, detector, 0.5, 3)), "0 0.5 1");
+    EXPECT_EQ(times(video(v, 0.5, 3)), "0 0.5 1");
 
     v.missing = {2.0};
-    EXPECT_EQ(times(video(v, detector, 0.5, 6)), "0 0.5 1 1.5 2.5"); // the missed time still counts
+    EXPECT_EQ(times(video(v, 0.5, 6)), "0 0.5 1 1.5 2.5"); // the missed time still counts
 
     v.missing = {};
     v.length = 1.0;
-    EXPECT_EQ(times(video(v, detector, 0.1, 2400)), "0 0.1 0.2 0.3 0.4 0.5 0.6 0.7 0.8 0.9");
+    EXPECT_EQ(times(video(v, 0.1, 2400)), "0 0.1 0.2 0.3 0.4 0.5 0.6 0.7 0.8 0.9");
     v.length = 0.3;
-    EXPECT_EQ(times(video(v, detector, 0.5, 2400)), "0");
+    EXPECT_EQ(times(video(v, 0.5, 2400)), "0");
     v.length = 12.34567;
-    EXPECT_EQ(text(video(v, detector, 5, 2400).at("duration")), "12.346");
+    EXPECT_EQ(text(video(v, 5, 2400).at("duration")), "12.346");
+}
+
+TEST(FacesInVideo, FramesAreLookedAtEnlarged) {
+    FakeVideo v;
+    v.length = 1;
+    const auto shared = std::make_shared<LevelDetector::Shared>();
+    video(v, 0.5, 2400, 1, shared);
+    EXPECT_EQ(shared->enlargement, frameEnlargement);
 }
 
 TEST(FacesInVideo, DetectorFailureLeavesSampleWithoutFaces) {
-    FakeDetector detector;
-    detector.failAt = {1};
     FakeVideo v;
     v.length = 1.5;
-    const auto r = video(v, detector, 0.5, 2400);
+    const auto shared = std::make_shared<LevelDetector::Shared>();
+    shared->failOn = {14}; // the picture at 0.5 s: scene 2
+    const auto r = video(v, 0.5, 2400, 1, shared);
     EXPECT_EQ(text(r.at("samples")),
-              R"([{"faces":[{"confidence":0.875,"h":0.4,"w":0.3,"x":0.1,"y":0.4}],"t":0},)"
+              R"([{"faces":[{"confidence":0.75,"h":0.1,"w":0.1,"x":0,"y":0.4}],"t":0},)"
               R"({"faces":[],"t":0.5},)"
-              R"({"faces":[{"confidence":0.875,"h":0.4,"w":0.3,"x":0.1,"y":0.4}],"t":1}])");
+              R"({"faces":[{"confidence":0.75,"h":0.1,"w":0.1,"x":0.028,"y":0.4}],"t":1}])");
+}
+
+TEST(FacesInVideo, StillStretchesAreExaminedOnce) {
+    // Scene 0 until 2 s, 1 until 4 s, then 0 again: the return to 0 differs
+    // from the last picture examined, so it is examined again.
+    FakeVideo v;
+    v.length = 6;
+    v.scene = [](double t) { return t < 2 ? 0 : t < 4 ? 1 : 0; };
+    const auto shared = std::make_shared<LevelDetector::Shared>();
+    const auto r = video(v, 0.25, 2400, 2, shared);
+    // Two workers: the order in which they start is their own.
+    std::sort(shared->examined.begin(), shared->examined.end());
+    EXPECT_EQ(shared->examined, (std::vector<int>{0, 0, 7}));
+    const auto& samples = std::get<json::Array>(r.at("samples").storage());
+    ASSERT_EQ(samples.size(), 24u);
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        const auto& faces = std::get<json::Object>(samples[i].storage()).at("faces");
+        EXPECT_EQ(text(faces), i >= 8 && i < 16
+                                   ? R"([{"confidence":0.75,"h":0.1,"w":0.1,"x":0.007,"y":0.4}])"
+                                   : R"([{"confidence":0.75,"h":0.1,"w":0.1,"x":0,"y":0.4}])")
+            << i;
+    }
+}
+
+TEST(FacesInVideo, SameResultForAnyNumberOfWorkers) {
+    FakeVideo v;
+    v.length = 30;
+    v.missing = {1.5, 7.25};
+    // Stills of a second now and then, between changing pictures.
+    v.scene = [](double t) {
+        return static_cast<int>(t) % 5 == 0 ? static_cast<int>(t) : static_cast<int>(t * 4);
+    };
+    const auto shared = std::make_shared<LevelDetector::Shared>();
+    shared->failOn = {35, 98};
+    const std::string one = text(video(v, 0.25, 2400, 1, shared));
+    for (std::size_t workers : {2u, 3u, 8u}) {
+        const auto other = std::make_shared<LevelDetector::Shared>();
+        other->failOn = shared->failOn;
+        EXPECT_EQ(text(video(v, 0.25, 2400, workers, other)), one) << workers << " workers";
+        EXPECT_EQ(other->examined.size(), shared->examined.size());
+    }
 }
 
 TEST(FacesInVideo, Failures) {
-    FakeDetector detector;
-    const auto fail = [&](FakeVideo v) {
-        return failureOf([&] { video(v, detector, 0.5, 2400); });
-    };
+    const auto fail = [&](const FakeVideo& v) { return failureOf([&] { video(v, 0.5, 2400); }); };
     FakeVideo v;
     v.track = false;
     EXPECT_EQ(fail(v), "That file has no picture to look at.");
@@ -268,15 +386,64 @@ TEST(FacesInVideo, Failures) {
     v.length = 1;
     v.missing = {0.0, 0.5};
     EXPECT_EQ(fail(v), "Quorvane could not read any picture from that video.");
+    const auto shared = std::make_shared<LevelDetector::Shared>();
     EXPECT_EQ(failureOf([&] {
                   facesInVideo(
                       "v.mov", 0.5, 10,
                       [](const std::string&) -> std::unique_ptr<platform::VideoSource> {
                           throw platform::VideoError("Invalid data found when processing input");
                       },
-                      detector);
+                      levelDetectors(1, shared));
               }),
               "Quorvane could not open that video. Invalid data found when processing input");
+}
+
+TEST(LooksTheSame, NoiseIsTheSameAndRealChangesAreNot) {
+    const Picture base = flat(320, 240, 100);
+    const auto changed = [&](const std::function<void(Picture&)>& change) {
+        Picture p = base;
+        change(p);
+        return p;
+    };
+    const auto patch = [](Picture& p, int x0, int y0, int side, int delta) {
+        for (int y = y0; y < y0 + side; ++y)
+            for (int x = x0; x < x0 + side; ++x)
+                for (int c = 0; c < 3; ++c) {
+                    auto& v = p.rgb[(static_cast<std::size_t>(y) * p.width + x) * 3 + c];
+                    v = static_cast<std::uint8_t>(v + delta);
+                }
+    };
+    struct Case {
+        const char* what;
+        Picture other;
+        bool same;
+    } cases[] = {
+        {"identical", base, true},
+        {"one level on every other value", changed([](Picture& p) {
+             for (std::size_t i = 0; i < p.rgb.size(); i += 2)
+                 ++p.rgb[i];
+         }),
+         true},
+        {"a few levels here and there", changed([](Picture& p) {
+             for (std::size_t i = 0; i < p.rgb.size(); i += 7)
+                 p.rgb[i] = static_cast<std::uint8_t>(p.rgb[i] + (i % 2 ? 3 : -3));
+         }),
+         true},
+        {"one level everywhere", changed([](Picture& p) {
+             for (auto& v : p.rgb)
+                 ++v;
+         }),
+         false},
+        // Under a level on average over the picture, but dense in one place.
+        {"a small bright square", changed([&](Picture& p) { patch(p, 150, 100, 16, 100); }), false},
+        {"a square at the bottom-right edge",
+         changed([&](Picture& p) { patch(p, 304, 224, 16, 60); }), false},
+        {"another size", flat(240, 320, 100), false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(looksTheSame(base, c.other), c.same) << c.what;
+        EXPECT_EQ(looksTheSame(c.other, base), c.same) << c.what;
+    }
 }
 
 } // namespace

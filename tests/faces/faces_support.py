@@ -4,7 +4,7 @@ import json
 import os
 import subprocess
 
-from quorvane_test import fixture, run_capture
+from quorvane_test import BINARY_DIR, fixture, run_capture
 
 # Upright face centres (fractions) of the fixture photographs.
 KNOWN_FACES = {
@@ -19,6 +19,19 @@ def photo(name):
 
 def run_faces(*args, timeout=300):
     return run_capture("faces", *args, timeout=timeout)
+
+
+def sanitized():
+    """Whether this build runs under a sanitizer: dlib is then far too slow
+    for large pictures, and memory figures mean nothing."""
+    try:
+        with open(os.path.join(BINARY_DIR, "CMakeCache.txt")) as f:
+            for line in f:
+                if line.startswith("QUORVANE_SANITIZE:"):
+                    return line.split("=", 1)[1].strip() not in ("", "OFF")
+    except OSError:
+        pass
+    return False
 
 
 def tool(*cmd):

@@ -3,7 +3,7 @@ import os
 import shutil
 import unittest
 
-from faces_support import KNOWN_FACES, FacesAssertions, ffmpeg, photo, tool
+from faces_support import KNOWN_FACES, FacesAssertions, ffmpeg, photo, sanitized, tool
 from quorvane_test import temp_dir
 
 
@@ -39,6 +39,11 @@ class FacesInPictures(FacesAssertions, unittest.TestCase):
             "a.gif": lambda p: ffmpeg("-i", source, p),
             "a.webp": lambda p: tool("cwebp", "-quiet", source, "-o", p),
             "a.heic": lambda p: tool("heif-enc", "-q", "90", source, "-o", p),
+            "a.AVIF": lambda p: tool("heif-enc", "-A", "-q", "90", source, "-o", p),
+            "a.jfif": lambda p: shutil.copy(source, p),
+            "a.ppm": lambda p: ffmpeg("-i", source, p),
+            "a.pnm": lambda p: ffmpeg("-i", source, "-f", "image2", "-c:v", "ppm", p),
+            "a.pgm": lambda p: ffmpeg("-i", source, "-pix_fmt", "gray", p),
         }
         for name, make in made.items():
             with self.subTest(name):
@@ -49,6 +54,41 @@ class FacesInPictures(FacesAssertions, unittest.TestCase):
                 faces = result["samples"][0]["faces"]
                 self.assertEqual(len(faces), 1, faces)
                 self.assert_face_at(faces[0], KNOWN_FACES["astronaut.jpg"])
+
+    def test_bitmap_anymap_decodes(self):
+        # One bit per pixel leaves no face to find, but the picture is read.
+        d = temp_dir(self)
+        path = os.path.join(d, "a.pbm")
+        ffmpeg("-i", photo("astronaut.jpg"), "-vf", "scale=200:100", "-pix_fmt", "monob", path)
+        result, _ = self.succeed(path)
+        self.assertEqual((result["width"], result["height"]), (200, 100))
+        self.assertEqual(len(result["samples"]), 1)
+
+    @unittest.skipIf(sanitized(), "dlib on a 4096-px picture is too slow under a sanitizer")
+    def test_large_pictures_are_scaled_down_and_keep_their_fractions(self):
+        # The astronaut inside larger canvases; the largest (12000 px) is read
+        # at full size once and looked at scaled down to 4096 px.
+        d = temp_dir(self)
+        x, y = KNOWN_FACES["astronaut.jpg"]
+        for name, side, canvas, at, orientation in (
+                ("big.jpg", 2600, (5200, 3900), (1300, 650), None),
+                ("turned.jpg", 2600, (5200, 3900), (1300, 650), 6),
+                ("huge.png", 4000, (12000, 12000), (5000, 3000), None)):
+            with self.subTest(name):
+                path = os.path.join(d, name)
+                vf = f"scale={side}:{side},pad={canvas[0]}:{canvas[1]}:{at[0]}:{at[1]}"
+                if orientation:
+                    vf += ",transpose=2"  # stored turned; code 6 shows it upright
+                ffmpeg("-i", photo("astronaut.jpg"), "-vf", vf, path)
+                if orientation:
+                    tool("exiv2", "-M", f"set Exif.Image.Orientation Short {orientation}", path)
+                result, _ = self.succeed(path)
+                self.assertEqual((result["width"], result["height"]), canvas)
+                faces = result["samples"][0]["faces"]
+                self.assertEqual(len(faces), 1, faces)
+                centre = ((at[0] + x * side) / canvas[0], (at[1] + y * side) / canvas[1])
+                self.assert_face_at(faces[0], centre, tolerance=0.02)
+                os.remove(path)
 
     def test_exif_orientation_gives_upright_size_and_boxes(self):
         # Stored turned a quarter counter-clockwise; code 6 shows it upright.

@@ -1,9 +1,11 @@
 """The faces job on videos, through the real program."""
+import json
 import os
+import subprocess
 import unittest
 
 from faces_support import KNOWN_FACES, FacesAssertions, ffmpeg, photo
-from quorvane_test import temp_dir
+from quorvane_test import CAPTURE, temp_dir
 
 PAD = "scale=512:512,setsar=1,pad=1280:720:384:104,format=yuv420p"
 # Where the astronaut's face lands inside the padded 1280×720 picture.
@@ -111,6 +113,50 @@ class FacesInVideos(FacesAssertions, unittest.TestCase):
         faces = result["samples"][0]["faces"]
         self.assertEqual(len(faces), 1, faces)
         self.assert_face_at(faces[0], PADDED_FACE, tolerance=0.03)
+
+    def test_small_face_in_720p_video(self):
+        # The astronaut's face is 90 px of her 512: scaled to 312, about 55 px,
+        # which the frame's own size would miss.
+        path = os.path.join(self.dir, "small-face.mp4")
+        still_video(path, photo("astronaut.jpg"), 1,
+                    vf="scale=312:312,setsar=1,pad=1280:720:700:300,format=yuv420p", audio=False)
+        result, _ = self.succeed(path)
+        self.assertEqual(len(result["samples"]), 2)
+        centre = ((700 + KNOWN_FACES["astronaut.jpg"][0] * 312) / 1280,
+                  (300 + KNOWN_FACES["astronaut.jpg"][1] * 312) / 720)
+        for sample in result["samples"]:
+            self.assertEqual(len(sample["faces"]), 1, sample)
+            face = sample["faces"][0]
+            self.assertAlmostEqual(face["x"] + face["w"] / 2, centre[0], delta=0.02)
+            self.assertAlmostEqual(face["y"] + face["h"] / 2, centre[1], delta=0.03)
+            self.assertAlmostEqual(face["h"] * 720, 55, delta=12)
+
+    def test_one_worker_and_every_worker_give_the_same_result(self):
+        # A face now and then between changing and still stretches, so that
+        # workers finish out of order and some pictures take the last faces.
+        path = os.path.join(self.dir, "mixed.mp4")
+        args = []
+        pictures = ["astronaut.jpg", "chelsea.jpg", "grace_hopper.jpg", "astronaut.jpg"]
+        for name in pictures:
+            args += ["-loop", "1", "-t", "1.5", "-i", photo(name)]
+        chains = ";".join(f"[{i}]{PAD},fps=30[v{i}]" for i in range(len(pictures)))
+        ffmpeg(*args, "-f", "lavfi", "-i", "testsrc2=s=320x180:r=30:d=6", "-filter_complex",
+               chains + ";" + "".join(f"[v{i}]" for i in range(len(pictures))) +
+               f"concat=n={len(pictures)}:v=1:a=0[s];[s][{len(pictures)}]overlay=x='if(lt(t,3),mod(t*200,960),0)':y=540",
+               "-c:v", "libx264", "-preset", "ultrafast", path)
+        outputs = []
+        for prefix in ([], ["taskset", "-c", "0"]):
+            r = subprocess.run([*prefix, CAPTURE, "faces", path, "--every", "0.25"],
+                               capture_output=True, text=True, timeout=600)
+            self.assertEqual((r.returncode, r.stderr), (0, ""))
+            outputs.append(r.stdout)
+        self.assertEqual(outputs[0], outputs[1])
+        samples = json.loads(outputs[0])["samples"]
+        self.assertIn(len(samples), (24, 25))  # six seconds, give or take a frame
+        with_face = [s["t"] for s in samples if s["faces"]]
+        # The cat shows from 1.5 s to 3 s (give or take a frame at the joins).
+        self.assertTrue(all(not 1.6 < t < 2.9 for t in with_face), with_face)
+        self.assertGreaterEqual(len(with_face), 15, samples)
 
     def test_sound_only_file(self):
         path = os.path.join(self.dir, "sound.m4a")

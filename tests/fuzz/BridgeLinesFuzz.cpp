@@ -1,6 +1,8 @@
 // libFuzzer target for the bridge's framing and classification. The first
-// byte picks how the rest is cut into reads; every line is classified, and
-// the bridge's own messages built from it must be valid JSON.
+// byte picks how the rest is cut into reads (and a low line limit, so that
+// lines over it occur); every line is classified whole and in pieces, the
+// bridge's own messages built from it must be valid JSON, and whatever
+// simdjson (an independent parser) accepts must be accepted too.
 #include "Classify.h"
 #include "Framing.h"
 #include "Handshake.h"
@@ -21,10 +23,21 @@ void require(bool condition) {
     if (!condition) std::abort();
 }
 
-bool validJson(const std::string& text) {
+bool simdjsonAccepts(std::string_view text) {
     simdjson::dom::parser parser;
     simdjson::padded_string padded(text);
     return !parser.parse(padded).error();
+}
+
+bool grammatical(std::string_view text) {
+    JsonScanner scanner;
+    scanner.feed(text);
+    return scanner.finish();
+}
+
+bool same(const Classification& a, const Classification& b) {
+    return a.object == b.object && a.method == b.method && a.hasMethodMember == b.hasMethodMember &&
+           a.hasId == b.hasId && a.idText == b.idText && a.idJson() == b.idJson();
 }
 
 } // namespace
@@ -32,33 +45,52 @@ bool validJson(const std::string& text) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size == 0) return 0;
     const std::size_t piece = 1 + data[0] % 64;
+    const std::size_t limit = data[0] & 0x80 ? 48 : maxLineBytes;
     const std::string_view input(reinterpret_cast<const char*>(data) + 1, size - 1);
 
-    LineBuffer buffer;
-    Classifier classifier;
-    std::string seen;
+    LineBuffer buffer(limit);
+    StreamClassifier pieces;
+    std::string seen, tooLong;
+    auto check = [&](std::string_view text) {
+        const Classification c = classify(text);
+        require(c.object || (!c.hasId && !c.method));
+        if (simdjsonAccepts(text)) require(grammatical(text));
+        for (std::size_t at = 0; at < text.size(); at += piece)
+            pieces.feed(text.substr(at, piece));
+        // Broken lines read in pieces tell what their start shows instead.
+        const Classification inPieces = pieces.finish();
+        if (grammatical(text)) require(same(inPieces, c));
+        if (c.hasId) {
+            auto reply = errorReply(c.idJson(), closedBeforeAnswer);
+            require(reply && grammatical(*reply));
+            require(classify(std::string_view(*reply).substr(0, reply->size() - 1)).idText ==
+                    c.idText);
+        }
+        if (c.method == "initialize") {
+            auto members = handshakeMembers(text);
+            require(members.has_value());
+            const std::string replay = replayedInitialize(*members, 2);
+            const Classification again = classify(replay.substr(0, replay.size() - 1));
+            require(again.idText == "quorvane-bridge-2" && again.method == "initialize");
+        }
+    };
     auto drain = [&] {
         while (auto line = buffer.next()) {
-            require(!line->text.empty());
+            if (line->tooLong) {
+                tooLong += line->text;
+                if (line->last) {
+                    require(tooLong.size() > limit);
+                    seen += tooLong + "\n";
+                    tooLong.clear();
+                }
+                continue;
+            }
+            require(!line->text.empty() && line->text.size() <= limit);
             require(line->text.find('\n') == std::string_view::npos);
             require(line->withFeed.size() == line->text.size() + 1 &&
                     line->withFeed.back() == '\n');
             seen += line->withFeed;
-
-            const Classification c = classifier.classify(line->text, line->readable);
-            require(c.object || (!c.hasId && !c.method));
-            if (c.hasId) {
-                auto reply = errorReply(c.idJson, closedBeforeAnswer);
-                require(reply && validJson(*reply));
-            }
-            if (c.method == "initialize") {
-                auto members = handshakeMembers(line->text);
-                require(members.has_value());
-                const std::string replay = replayedInitialize(*members, 2);
-                require(validJson(replay));
-                const Classification again = classifier.classify(replay);
-                require(again.idText == "quorvane-bridge-2" && again.method == "initialize");
-            }
+            check(line->text);
         }
     };
     for (std::size_t at = 0; at < input.size(); at += piece) {

@@ -11,6 +11,7 @@ extern "C" {
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <utility>
 #include <vector>
 
 namespace quorvane::backends::ffmpeg {
@@ -106,21 +107,23 @@ class FfmpegVideo final : public VideoSource {
         for (;;) {
             if (!ahead_) {
                 ahead_ = decodeNext(aheadPts_);
+                aheadSerial_ = ++decoded_;
                 if (!ahead_) {
                     // The last picture lasts its own duration, no more.
                     if (current_ && target < currentPts_ + frameDuration(*current_))
-                        return convert(*current_, maxWidth, maxHeight);
+                        return convert(*current_, currentSerial_, maxWidth, maxHeight);
                     return std::nullopt;
                 }
             }
             if (aheadPts_ <= target) {
                 current_ = std::move(ahead_);
                 currentPts_ = aheadPts_;
+                currentSerial_ = aheadSerial_;
                 continue;
             }
-            if (current_) return convert(*current_, maxWidth, maxHeight);
+            if (current_) return convert(*current_, currentSerial_, maxWidth, maxHeight);
             // Before the first picture of the track: that picture is shown.
-            return convert(*ahead_, maxWidth, maxHeight);
+            return convert(*ahead_, aheadSerial_, maxWidth, maxHeight);
         }
     }
 
@@ -203,8 +206,25 @@ class FfmpegVideo final : public VideoSource {
         return 1;
     }
 
-    // RGB, upright, scaled down to fit the bound keeping proportions.
-    std::optional<Picture> convert(const AVFrame& frame, int maxWidth, int maxHeight) {
+    // RGB, upright, scaled down to fit the bound keeping proportions. A
+    // still stretch of video gives the same decoded picture to several asked
+    // times: its converted copy is kept (up to video-frame size) and handed
+    // out again.
+    std::optional<Picture> convert(const AVFrame& frame, std::uint64_t serial, int maxWidth,
+                                   int maxHeight) {
+        if (lastConverted_ && lastSerial_ == serial && lastBound_ == std::pair(maxWidth, maxHeight))
+            return *lastConverted_;
+        lastConverted_.reset();
+        auto picture = convertAnew(frame, maxWidth, maxHeight);
+        if (picture && picture->rgb.size() <= keptPictureBytes) {
+            lastConverted_ = picture;
+            lastSerial_ = serial;
+            lastBound_ = {maxWidth, maxHeight};
+        }
+        return picture;
+    }
+
+    std::optional<Picture> convertAnew(const AVFrame& frame, int maxWidth, int maxHeight) {
         if (frame.width <= 0 || frame.height <= 0) return std::nullopt;
         const bool quarter = turns_ % 2;
         const double uprightWidth = quarter ? frame.height : frame.width;
@@ -249,11 +269,20 @@ class FfmpegVideo final : public VideoSource {
     Sws sws_;
     std::vector<std::uint8_t> scratch_;
     bool inputEnded_ = false;
-    // The latest picture at or before the last asked time, and the one after it.
+    // The latest picture at or before the last asked time, and the one after
+    // it; serials count decoded pictures, so equal serials mean the same one.
     Frame current_;
     std::int64_t currentPts_ = 0;
+    std::uint64_t currentSerial_ = 0;
     Frame ahead_;
     std::int64_t aheadPts_ = 0;
+    std::uint64_t aheadSerial_ = 0;
+    std::uint64_t decoded_ = 0;
+    // The last converted picture, while it is of video-frame size.
+    static constexpr std::size_t keptPictureBytes = std::size_t{1920} * 1920 * 3;
+    std::optional<Picture> lastConverted_;
+    std::uint64_t lastSerial_ = 0;
+    std::pair<int, int> lastBound_;
     std::int64_t lastPts_ = AV_NOPTS_VALUE;
 };
 

@@ -3,6 +3,7 @@
 #include "io/UniqueFd.h"
 #include "platform/PictureReader.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -12,12 +13,22 @@ namespace quorvane::backends::pictures {
 // A back end implements the platform interfaces and speaks in their types.
 using namespace platform;
 
+// Every decoder gives the file's size as stored and the pixels scaled down
+// to fit maxSide × maxSide, made from the decoder's own buffer in one step.
+
 // OpenCV, the orientation tag ignored (except for TIFF, whose reader applies
 // it regardless). Nothing when the file cannot be decoded.
-std::optional<Picture> decodeWithOpenCv(const std::string& path);
+std::optional<StoredPicture> decodeWithOpenCv(const std::string& path, int maxSide);
 
-// HEIC/HEIF through libheif, which applies the file's own rotation and mirroring.
-std::optional<Picture> decodeHeif(const std::string& path);
+// HEIC/HEIF/AVIF through libheif, which applies the file's own rotation and mirroring.
+std::optional<StoredPicture> decodeHeif(const std::string& path, int maxSide);
+
+enum class ChannelOrder { rgb, bgr };
+
+// Packed RGB from a decoder's 8-bit three-channel rows, scaled down (area
+// averaging) to fit maxSide × maxSide. Throws std::bad_alloc.
+Picture fittedPicture(const std::uint8_t* rows, int width, int height, std::size_t stride,
+                      ChannelOrder order, int maxSide);
 
 // The EXIF orientation code stored in the file, when there is one of an
 // integer type.

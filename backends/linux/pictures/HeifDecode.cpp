@@ -2,7 +2,6 @@
 
 #include <libheif/heif.h>
 
-#include <algorithm>
 #include <memory>
 
 namespace quorvane::backends::pictures {
@@ -23,7 +22,7 @@ struct ImageRelease {
 
 } // namespace
 
-std::optional<Picture> decodeHeif(const std::string& path) {
+std::optional<StoredPicture> decodeHeif(const std::string& path, int maxSide) {
     std::unique_ptr<heif_context, ContextFree> context(heif_context_alloc());
     if (!context) return std::nullopt;
     if (heif_context_read_from_file(context.get(), path.c_str(), nullptr).code != heif_error_Ok)
@@ -45,14 +44,11 @@ std::optional<Picture> decodeHeif(const std::string& path) {
     const std::uint8_t* plane =
         heif_image_get_plane_readonly(image.get(), heif_channel_interleaved, &stride);
     if (!plane || width <= 0 || height <= 0) return std::nullopt;
-    Picture out;
+    StoredPicture out;
     out.width = width;
     out.height = height;
-    out.rgb.resize(static_cast<std::size_t>(width) * height * 3);
-    for (int row = 0; row < height; ++row)
-        std::copy_n(plane + static_cast<std::size_t>(row) * stride,
-                    static_cast<std::size_t>(width) * 3,
-                    out.rgb.data() + static_cast<std::size_t>(row) * width * 3);
+    out.pixels = fittedPicture(plane, width, height, static_cast<std::size_t>(stride),
+                               ChannelOrder::rgb, maxSide);
     return out;
 }
 

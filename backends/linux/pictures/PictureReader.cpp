@@ -2,7 +2,6 @@
 #include "pictures/Decoders.h"
 
 #include <algorithm>
-#include <climits>
 
 namespace quorvane::platform {
 namespace {
@@ -18,13 +17,18 @@ std::string lowerExtension(const std::string& path) {
     return e;
 }
 
-// GIF: OpenCV 4.6 has no GIF decoder; FFmpeg's gives the first picture.
-std::optional<Picture> decodeGif(const std::string& path) {
+// GIF: OpenCV 4.6 has no GIF decoder; FFmpeg's gives the first picture,
+// scaled while it is converted.
+std::optional<StoredPicture> decodeGif(const std::string& path, int maxSide) {
     try {
         const auto video =
             backends::ffmpeg::openVideoFile(path, backends::ffmpeg::FrameSeeking::forwardWalk);
         if (!video->hasPictureTrack()) return std::nullopt;
-        return video->pictureAt(0, INT_MAX, INT_MAX);
+        const ShownSize size = video->shownSize();
+        auto pixels = video->pictureAt(0, maxSide, maxSide);
+        if (!pixels) return std::nullopt;
+        return StoredPicture{std::move(*pixels), static_cast<int>(size.width),
+                             static_cast<int>(size.height), std::nullopt};
     } catch (const VideoError&) {
         return std::nullopt;
     }
@@ -32,27 +36,22 @@ std::optional<Picture> decodeGif(const std::string& path) {
 
 } // namespace
 
-std::optional<StoredPicture> readPicture(const std::string& path) {
+std::optional<StoredPicture> readPicture(const std::string& path, int maxSide) {
     const backends::pictures::QuietStandardError quiet;
     const std::string extension = lowerExtension(path);
-    if (extension == "heic" || extension == "heif") {
-        auto pixels = backends::pictures::decodeHeif(path);
-        if (!pixels) return std::nullopt;
-        return StoredPicture{std::move(*pixels), std::nullopt};
-    }
-    if (extension == "gif") {
-        auto pixels = decodeGif(path);
-        if (!pixels) return std::nullopt;
-        return StoredPicture{std::move(*pixels), std::nullopt};
-    }
-    auto pixels = backends::pictures::decodeWithOpenCv(path);
-    if (!pixels) return std::nullopt;
+    // libheif turns the picture itself; EXIF orientation is not used for these.
+    if (extension == "heic" || extension == "heif" || extension == "avif")
+        return backends::pictures::decodeHeif(path, maxSide);
+    if (extension == "gif") return decodeGif(path, maxSide);
+    auto picture = backends::pictures::decodeWithOpenCv(path, maxSide);
+    if (!picture) return std::nullopt;
     auto orientation = backends::pictures::readOrientation(path);
     // OpenCV's TIFF reader turns the picture upright itself whatever it is
     // told: nothing is left to turn, but a code it cannot use still counts.
     const bool decoderTurned = extension == "tif" || extension == "tiff";
     if (decoderTurned && orientation && *orientation >= 1 && *orientation <= 8) orientation.reset();
-    return StoredPicture{std::move(*pixels), orientation};
+    picture->orientation = orientation;
+    return picture;
 }
 
 } // namespace quorvane::platform

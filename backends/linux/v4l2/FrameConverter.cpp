@@ -1,6 +1,7 @@
 #include "v4l2/FrameConverter.h"
 
 #include "ffmpeg/Handles.h"
+#include "v4l2/YuvSquare.h"
 
 extern "C" {
 #include <libavutil/imgutils.h>
@@ -9,6 +10,7 @@ extern "C" {
 
 #include <algorithm>
 #include <linux/videodev2.h>
+#include <optional>
 
 namespace quorvane::backends::v4l2 {
 
@@ -52,6 +54,24 @@ AVPixelFormat plainFormat(AVPixelFormat format, bool& fullRange) {
     }
 }
 
+// The libyuv layout of a (plain-named) FFmpeg format, when it has one.
+std::optional<YuvLayout> yuvLayout(AVPixelFormat format) {
+    switch (format) {
+    case AV_PIX_FMT_YUYV422:
+        return YuvLayout::yuyv;
+    case AV_PIX_FMT_UYVY422:
+        return YuvLayout::uyvy;
+    case AV_PIX_FMT_NV12:
+        return YuvLayout::nv12;
+    case AV_PIX_FMT_YUV420P:
+        return YuvLayout::i420;
+    case AV_PIX_FMT_YUV422P:
+        return YuvLayout::i422;
+    default:
+        return std::nullopt;
+    }
+}
+
 void mirrorRows(std::uint8_t* plane, int width, int height) {
     for (int y = 0; y < height; ++y)
         std::reverse(plane + static_cast<std::ptrdiff_t>(y) * width,
@@ -89,6 +109,8 @@ struct FrameConverter::Impl {
     int height = 0;
     int bytesPerLine = 0;
     int size = 0;
+    Scaler choice = Scaler::fastest;
+    YuvScratch scratch;
     backends::ffmpeg::CodecContext decoder; // for MJPEG
     backends::ffmpeg::Packet packet{av_packet_alloc()};
     backends::ffmpeg::Frame decoded{av_frame_alloc()};
@@ -111,23 +133,26 @@ struct FrameConverter::Impl {
             return true;
         }
         const AVPixelFormat format = rawFormat(pixelFormat);
-        const int needed = av_image_get_buffer_size(format, width, height, 1);
-        if (needed < 0 || bytes < static_cast<std::size_t>(needed)) return false;
         source->format = format;
         source->width = width;
         source->height = height;
-        av_image_fill_arrays(source->data, source->linesize, data, format, width, height, 1);
-        // Packed formats may pad their rows.
-        if (av_pix_fmt_count_planes(format) == 1 && bytesPerLine > source->linesize[0]) {
-            if (bytes < static_cast<std::size_t>(bytesPerLine) * height) return false;
-            source->linesize[0] = bytesPerLine;
-        }
-        return true;
+        if (av_image_fill_linesizes(source->linesize, format, width) < 0) return false;
+        // Drivers may pad rows: every plane's rows grow in proportion
+        // (NV12's chroma rows are as long as its luma rows, I420's half).
+        const int natural = source->linesize[0];
+        if (bytesPerLine > natural)
+            for (int& linesize : source->linesize)
+                linesize =
+                    static_cast<int>(static_cast<std::int64_t>(linesize) * bytesPerLine / natural);
+        const int needed = av_image_fill_pointers(
+            source->data, format, height, const_cast<std::uint8_t*>(data), source->linesize);
+        return needed > 0 && bytes >= static_cast<std::size_t>(needed);
     }
 };
 
 std::unique_ptr<FrameConverter> FrameConverter::make(std::uint32_t pixelFormat, int width,
-                                                     int height, int bytesPerLine, int size) {
+                                                     int height, int bytesPerLine, int size,
+                                                     Scaler scaler) {
     if (!canConvert(pixelFormat) || width <= 0 || height <= 0 || size <= 0) return nullptr;
     auto impl = std::make_unique<Impl>();
     impl->pixelFormat = pixelFormat;
@@ -135,6 +160,7 @@ std::unique_ptr<FrameConverter> FrameConverter::make(std::uint32_t pixelFormat, 
     impl->height = height;
     impl->bytesPerLine = bytesPerLine;
     impl->size = size;
+    impl->choice = scaler;
     if (!impl->packet || !impl->decoded || !impl->source) return nullptr;
     if (isCompressed(pixelFormat)) {
         const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_MJPEG);
@@ -164,19 +190,6 @@ bool FrameConverter::convert(const std::uint8_t* data, std::size_t bytes, bool m
 
     bool fullRange = false;
     const AVPixelFormat format = plainFormat(static_cast<AVPixelFormat>(source->format), fullRange);
-    if (!s.scaler || s.scalerFormat != format || s.scalerSide != side) {
-        s.scaler.reset(sws_getContext(side, side, format, s.size, s.size, AV_PIX_FMT_YUV420P,
-                                      SWS_FAST_BILINEAR, nullptr, nullptr, nullptr));
-        if (!s.scaler) return false;
-        s.scalerFormat = format;
-        s.scalerSide = side;
-        if (fullRange) {
-            const int* coefficients = sws_getCoefficients(SWS_CS_ITU601);
-            sws_setColorspaceDetails(s.scaler.get(), coefficients, 1, coefficients, 0, 0, 1 << 16,
-                                     1 << 16);
-        }
-    }
-
     out.size = s.size;
     const std::size_t luma = static_cast<std::size_t>(s.size) * s.size;
     out.pixels.resize(luma + luma / 2);
@@ -185,6 +198,32 @@ bool FrameConverter::convert(const std::uint8_t* data, std::size_t bytes, bool m
                                const_cast<std::uint8_t*>(target.data[1]),
                                const_cast<std::uint8_t*>(target.data[2]), nullptr};
     int strides[4] = {target.stride[0], target.stride[1], target.stride[2], 0};
+
+    if (const auto layout = yuvLayout(format); layout && s.choice == Scaler::fastest) {
+        YuvSource square;
+        square.layout = *layout;
+        square.side = side;
+        square.fullRange = fullRange;
+        for (int i = 0; i < 3; ++i) {
+            square.data[i] = source->data[i];
+            square.stride[i] = source->linesize[i];
+        }
+        return squareToI420(square, s.size, mirrored, s.scratch, planes);
+    }
+
+    if (!s.scaler || s.scalerFormat != format || s.scalerSide != side) {
+        s.scaler.reset(sws_getContext(side, side, format, s.size, s.size, AV_PIX_FMT_YUV420P,
+                                      SWS_FAST_BILINEAR, nullptr, nullptr, nullptr));
+        if (!s.scaler) return false;
+        s.scalerFormat = format;
+        s.scalerSide = side;
+        // Cameras send BT.601 pictures (JPEG ones full range); the movie is
+        // tagged limited-range BT.709, so the scaler changes the matrix.
+        const bool rgb = (av_pix_fmt_desc_get(format)->flags & AV_PIX_FMT_FLAG_RGB) != 0;
+        sws_setColorspaceDetails(s.scaler.get(), sws_getCoefficients(SWS_CS_ITU601),
+                                 fullRange || rgb ? 1 : 0, sws_getCoefficients(SWS_CS_ITU709), 0, 0,
+                                 1 << 16, 1 << 16);
+    }
     if (sws_scale(s.scaler.get(), source->data, source->linesize, 0, side, planes, strides) !=
         s.size)
         return false;

@@ -21,12 +21,18 @@ struct SquarePicture {
     VideoFrame frame() const;
 };
 
+// Who cuts, scales, mirrors and converts. libyuv is the quicker for the
+// YUV layouts cameras send; swscale reads everything else. Both give the
+// movie's video-range BT.709.
+enum class Scaler { fastest, swscale };
+
 class FrameConverter {
   public:
     struct Impl;
     // Nothing when the V4L2 pixel format is not one this can read.
     static std::unique_ptr<FrameConverter> make(std::uint32_t pixelFormat, int width, int height,
-                                                int bytesPerLine, int size);
+                                                int bytesPerLine, int size,
+                                                Scaler scaler = Scaler::fastest);
     explicit FrameConverter(std::unique_ptr<Impl> impl);
     ~FrameConverter();
 

@@ -164,6 +164,13 @@ class V4l2Session final : public CaptureSession {
         return true;
     }
 
+    void removeAudio() override {
+        std::lock_guard lock(runLock_);
+        microphone_.reset();
+        audioDelegate_ = nullptr;
+        audioQueue_ = nullptr;
+    }
+
     std::vector<FrameRateRange> frameRateRanges() override {
         std::vector<FrameRateRange> ranges;
         if (!chosen_) return ranges;
@@ -258,6 +265,9 @@ class V4l2Session final : public CaptureSession {
 
     void deliver(const v4l2_buffer& buffer) {
         if (buffer.flags & V4L2_BUF_FLAG_ERROR || buffer.index >= mappings_.size()) return;
+        // A driver that claims more than the buffer holds sent no picture
+        // that can be trusted; reading on would leave the mapping.
+        if (buffer.bytesused > mappings_[buffer.index].length) return;
         const bool monotonic =
             (buffer.flags & V4L2_BUF_FLAG_TIMESTAMP_MASK) == V4L2_BUF_FLAG_TIMESTAMP_MONOTONIC;
         const double time = monotonic ? monotonicSeconds(buffer.timestamp) : hostTimeNow();

@@ -28,9 +28,9 @@ platform::MovieSettings cameraMovieSettings(const std::string& file, std::int64_
     settings.video.height = static_cast<int>(size);
     settings.video.bitRate = std::max<std::int64_t>(2000000, size * size * 30 / 6);
     settings.video.expectedFps = 30;
-    // Large squares take the encoder's quicker preset so that two cores keep
-    // up with 30 pictures a second (the bit rate keeps the quality).
-    settings.video.preset = size > 1080 ? "superfast" : "veryfast";
+    // Large squares take the encoder's quickest preset so that 30 pictures
+    // a second cost at most half a core (the bit rate keeps the quality).
+    settings.video.preset = size > 1080 ? "ultrafast" : "veryfast";
     // A key frame every 60 frames at 30 frames per second; each starts a
     // fragment, so a killed recording keeps all but its last two seconds.
     settings.video.keyFrameSeconds = 60 / 30.0;
@@ -99,6 +99,8 @@ void CameraRecording::openWriter(bool audio) {
         writer_ = services_.openWriter(cameraMovieSettings(file_, size_, false));
         audioInput_ = false;
         mic_ = false;
+        // Nothing would take its sound: let another program have it.
+        session_->removeAudio();
     }
 }
 
@@ -108,6 +110,10 @@ void CameraRecording::start() {
 
 void CameraRecording::checkStarted() {
     queue_.async([this] { noPictureCheck(); });
+}
+
+void CameraRecording::checkStalled() {
+    queue_.async([this] { stallCheck(); });
 }
 
 void CameraRecording::stop(std::optional<std::string> reason) {
@@ -150,12 +156,14 @@ void CameraRecording::writeVideo(const platform::VideoFrame& frame, double time)
     try {
         writer_->writeVideo(frame, time - sessionStart_);
     } catch (const platform::MovieError& error) {
-        writerStatus_ = WriterStatus::failed;
+        // The writer stays open: failWriting closes it so that what was
+        // written before is kept as a playable movie.
         writerError_ = error.what();
         failWriting("The video file could not be written. " + writerErrorDescription());
         return;
     }
     lastTime_ = time;
+    lastWrittenAt_ = services_.hostTime();
     if (firstTime_) return;
     firstTime_ = time;
     services_.print(json::Object{
@@ -190,6 +198,13 @@ void CameraRecording::noPictureCheck() {
                       "The camera did not send a picture. Check that no other app is using it, "
                       "then try again."}},
         1);
+}
+
+void CameraRecording::stallCheck() {
+    // Before the first picture the no-picture check decides.
+    if (!firstTime_ || stopping_) return;
+    if (services_.hostTime() - lastWrittenAt_ >= stallSeconds)
+        stopNow("The camera stopped sending pictures.");
 }
 
 void CameraRecording::stopNow(const std::optional<std::string>& reason) {

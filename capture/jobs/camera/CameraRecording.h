@@ -57,6 +57,10 @@ class CameraRecording final : private platform::CaptureDelegate {
     void start();
     // Ends the recording when no frame has been written yet.
     void checkStarted();
+    // Ends the recording, as a lost camera does, when pictures were written
+    // but none for `stallSeconds`.
+    void checkStalled();
+    static constexpr double stallSeconds = 5;
     // Ends the recording; only the first ending of any kind does anything.
     void stop(std::optional<std::string> reason = std::nullopt);
 
@@ -72,6 +76,7 @@ class CameraRecording final : private platform::CaptureDelegate {
     void writeVideo(const platform::VideoFrame& frame, double time);
     void failWriting(const std::string& message);
     void noPictureCheck();
+    void stallCheck();
     void stopNow(const std::optional<std::string>& reason);
     void finishWriting(double duration, const std::optional<std::string>& reason);
     void cancelWriting();
@@ -97,6 +102,7 @@ class CameraRecording final : private platform::CaptureDelegate {
     double sessionStart_ = 0; // presentation time that is 0 in the movie
     std::optional<double> firstTime_;
     std::optional<double> lastTime_;
+    double lastWrittenAt_ = 0; // host time when the latest picture was written
     bool stopping_ = false;
 };
 

@@ -100,6 +100,10 @@ void runRecordCamera(const Args& rest) {
     using Seconds = std::chrono::duration<double>;
     runtime::Timer noPictureCheck(runtime::mainQueue());
     noPictureCheck.once(std::chrono::seconds(10), [&camera] { camera.checkStarted(); });
+    // A camera can go quiet without an error (a USB stall, a driver that
+    // stops): once pictures have been written, a long gap ends the recording.
+    runtime::Timer stallCheck(runtime::mainQueue());
+    stallCheck.repeat(std::chrono::milliseconds(500), [&camera] { camera.checkStalled(); });
     runtime::Timer maximumLength(runtime::mainQueue());
     maximumLength.once(
         std::chrono::duration_cast<std::chrono::nanoseconds>(Seconds(options.maxSeconds)),

@@ -50,16 +50,24 @@ json::Object faceObject(const platform::FaceObservation& observation) {
     };
 }
 
-json::Array detectFaces(platform::FaceDetector& detector, const ImageRequest& request) {
-    const bool turned = request.orientation && *request.orientation != 1;
-    const auto observations =
-        turned ? detector.detect(uprightPicture(request.picture, *request.orientation))
-               : detector.detect(request.picture);
+double pictureEnlargement(const platform::Picture& picture) {
+    return std::max(picture.width, picture.height) <= smallPictureSide ? 2 : 1;
+}
+
+json::Array faceObjects(const std::vector<platform::FaceObservation>& observations) {
     json::Array faces;
     faces.reserve(observations.size());
     for (const auto& observation : observations)
         faces.emplace_back(faceObject(observation));
     return faces;
+}
+
+json::Array detectFaces(platform::FaceDetector& detector, const ImageRequest& request,
+                        double enlargement) {
+    const bool turned = request.orientation && *request.orientation != 1;
+    if (!turned) return faceObjects(detector.detect(request.picture, enlargement));
+    return faceObjects(
+        detector.detect(uprightPicture(request.picture, *request.orientation), enlargement));
 }
 
 } // namespace quorvane::jobs::faces

@@ -1,9 +1,13 @@
 #include "jobs/faces/Faces.h"
 
+#include "jobs/faces/DetectionPool.h"
+
 #include "shell/UserError.h"
 #include "text/Numbers.h"
 
 #include <cmath>
+#include <memory>
+#include <vector>
 
 namespace quorvane::jobs::faces {
 namespace {
@@ -22,7 +26,7 @@ std::int64_t wholePixels(double side) {
 } // namespace
 
 json::Object facesInVideo(const std::string& path, double every, std::int64_t maxFrames,
-                          const VideoOpening& open, platform::FaceDetector& detector) {
+                          const VideoOpening& open, const Detectors& detectors) {
     std::unique_ptr<platform::VideoSource> video;
     platform::ShownSize shown;
     double length = 0;
@@ -38,21 +42,41 @@ json::Object facesInVideo(const std::string& path, double every, std::int64_t ma
     const std::int64_t height = wholePixels(shown.height);
     if (!(length > 0) || !std::isfinite(length)) throw UserError("That video has no length.");
 
-    json::Array samples;
-    for (std::int64_t i = 0; i < maxFrames; ++i) {
-        // A product each time: summing the interval would drift.
-        const double t = every * static_cast<double>(i);
-        if (!(t < length)) break;
-        const auto picture = video->pictureAt(t, maxFrameSide, maxFrameSide);
-        if (!picture) continue; // no picture at this time: no sample
-        json::Array faces;
-        try {
-            faces = detectFaces(detector, ImageRequest{*picture, std::nullopt});
-        } catch (const platform::FaceDetectionError&) {
-            // reported as a sample without faces
+    // Pictures are taken here in time order; the pool examines them on its
+    // threads. Whether a picture is examined or takes the last examined
+    // one's faces is decided here alone, so the result is the same for any
+    // number of workers.
+    struct Taken {
+        double t;
+        std::size_t examined; // the pool's number of the picture whose faces it has
+    };
+    std::vector<Taken> taken;
+    std::shared_ptr<const platform::Picture> lastExamined;
+    std::size_t lastNumber = 0;
+    std::vector<DetectionPool::Outcome> outcomes;
+    {
+        DetectionPool pool(detectors, frameEnlargement, 2 * detectors.size());
+        for (std::int64_t i = 0; i < maxFrames; ++i) {
+            // A product each time: summing the interval would drift.
+            const double t = every * static_cast<double>(i);
+            if (!(t < length)) break;
+            auto picture = video->pictureAt(t, maxFrameSide, maxFrameSide);
+            if (!picture) continue; // no picture at this time: no sample
+            if (!lastExamined || !looksTheSame(*lastExamined, *picture)) {
+                lastExamined = std::make_shared<const platform::Picture>(std::move(*picture));
+                lastNumber = pool.submit(lastExamined);
+            }
+            taken.push_back(Taken{t, lastNumber});
         }
-        samples.emplace_back(
-            faceSample(json::Decimal{text::roundHalfAwayFromZero(t, 3)}, std::move(faces)));
+        outcomes = pool.finish();
+    }
+
+    json::Array samples;
+    samples.reserve(taken.size());
+    for (const auto& sample : taken) {
+        const auto& outcome = outcomes[sample.examined];
+        samples.emplace_back(faceSample(json::Decimal{text::roundHalfAwayFromZero(sample.t, 3)},
+                                        outcome ? faceObjects(*outcome) : json::Array{}));
     }
     if (samples.empty()) throw UserError("Quorvane could not read any picture from that video.");
     return facesResult(json::Decimal{text::roundHalfAwayFromZero(length, 3)}, width, height, every,

@@ -14,24 +14,13 @@ namespace {
 
 using namespace faces;
 
-// Stands in when the detector cannot be made: every look then fails with
-// the reason, as a failed detection does.
-class UnavailableDetector final : public platform::FaceDetector {
-  public:
-    explicit UnavailableDetector(std::string reason) : reason_(std::move(reason)) {}
-    std::vector<platform::FaceObservation> detect(const platform::Picture&) override {
-        throw platform::FaceDetectionError(reason_);
-    }
-
-  private:
-    std::string reason_;
-};
-
-std::unique_ptr<platform::FaceDetector> detectorForRun() {
+// The detectors of this run; one that cannot be made fails the job, since
+// every look would fail. `failure` names what was to be looked at.
+Detectors detectorsForRun(std::size_t count, const std::string& failure) {
     try {
-        return platform::makeFaceDetector();
+        return platform::makeFaceDetectors(count);
     } catch (const platform::FaceDetectionError& e) {
-        return std::make_unique<UnavailableDetector>(e.what());
+        throw UserError(failure + e.what());
     }
 }
 
@@ -58,13 +47,16 @@ void runFaces(const Args& rest) {
         if (!somethingExistsAt(path)) throw UserError("There is no file at " + path + ".");
 
         if (isImageFile(path)) {
-            const auto detector = detectorForRun();
-            printFaces(facesInImage(path, every, platform::readPicture, *detector));
+            const auto detectors =
+                detectorsForRun(1, "Quorvane could not look for faces in that picture. ");
+            printFaces(facesInImage(path, every, platform::readPicture, *detectors.front()));
         }
         runtime::startTask([path, every, maxFrames] {
             try {
-                const auto detector = detectorForRun();
-                printFaces(facesInVideo(path, every, maxFrames, platform::openVideo, *detector));
+                const auto detectors =
+                    detectorsForRun(platform::faceDetectionWorkers(),
+                                    "Quorvane could not look for faces in that video. ");
+                printFaces(facesInVideo(path, every, maxFrames, platform::openVideo, detectors));
             } catch (const UserError& e) {
                 faceFail(e.what());
             }
