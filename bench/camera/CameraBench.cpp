@@ -101,7 +101,7 @@ double runOnce(std::int64_t size, double seconds, const std::string& dir, bool f
     };
     services.hostTime = platform::hostTimeNow;
     services.wallTime = [] { return 0.0; };
-    services.print = [](const json::Object&) {};
+    services.print = [](const json::Object&) { return true; };
     services.end = [&](const json::Object& object, int) {
         std::lock_guard l(lock);
         ending = object;

@@ -3,6 +3,7 @@
 // one format speech engines take, read piece by piece.
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -31,6 +32,17 @@ class AudioSource {
     // Sample frames at the file's own rate decoded so far: the file's length
     // once read() has returned 0.
     virtual std::int64_t framesRead() const = 0;
+
+    // Where the first sample read() delivers sits on the file's own timeline,
+    // in seconds: the sound track's start after the file's start, past any
+    // encoder priming the file declares. Known once read() has delivered
+    // samples; 0 before.
+    virtual double startTime() const { return 0; }
+
+    // The length of the sound the file announces before it is read, in
+    // seconds, for telling how far reading has got; not a number when the
+    // file does not say.
+    virtual double announcedDuration() const { return std::numeric_limits<double>::quiet_NaN(); }
 };
 
 // Opens the sound of the file at `path` (an audio file, or a movie's sound

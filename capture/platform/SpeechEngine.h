@@ -40,6 +40,10 @@ struct SpeechResult {
 
 using ResultHandler = std::function<void(SpeechResult)>;
 
+// How much of the audio has been analysed: seconds from its first sample
+// before which every result has been delivered.
+using ProgressHandler = std::function<void(double secondsDone)>;
+
 // Feeds audio to the engine. Results go to the handler given when the
 // analyzer was made, in order, on the thread that drives the analyzer; the
 // last of them arrive before finalizeAndFinish or cancelAndFinishNow returns.
@@ -57,6 +61,10 @@ class SpeechAnalyzer {
 
     // Drops whatever is still pending and finishes.
     virtual void cancelAndFinishNow() = 0;
+
+    // Called now and then, on the thread that drives the analyzer, while
+    // the audio is analysed. An analyzer may not report progress at all.
+    virtual void setProgressHandler(ProgressHandler) {}
 };
 
 // Gets a model that is not on the device yet.

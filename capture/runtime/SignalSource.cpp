@@ -2,8 +2,29 @@
 #include "runtime/QueueImpl.h"
 
 #include <asio/signal_set.hpp>
+#include <csignal>
+#include <pthread.h>
 
 namespace quorvane::runtime {
+namespace {
+
+void maskSignals(int how, std::initializer_list<int> signals) {
+    sigset_t set;
+    sigemptyset(&set);
+    for (int s : signals)
+        sigaddset(&set, s);
+    ::pthread_sigmask(how, &set, nullptr);
+}
+
+} // namespace
+
+void blockStopSignals() {
+    maskSignals(SIG_BLOCK, {SIGINT, SIGTERM, SIGHUP});
+}
+
+void unblockStopSignals() {
+    maskSignals(SIG_UNBLOCK, {SIGINT, SIGTERM, SIGHUP});
+}
 
 struct SignalSource::State : std::enable_shared_from_this<SignalSource::State> {
     explicit State(asio::io_context& io) : set(io) {}
@@ -29,6 +50,9 @@ SignalSource::SignalSource(Queue& queue, std::initializer_list<int> signals,
     for (int s : signals)
         state_->set.add(s);
     state_->arm();
+    // Blocked since start-up (blockStopSignals); from now on they arrive
+    // here, the ones sent meanwhile included.
+    maskSignals(SIG_UNBLOCK, signals);
 }
 
 SignalSource::~SignalSource() {

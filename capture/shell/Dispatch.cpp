@@ -1,9 +1,11 @@
 #include "shell/Dispatch.h"
 
+#include "runtime/SignalSource.h"
 #include "shell/BuildInfo.h"
 #include "shell/HardwareProfile.h"
 #include "shell/JobModule.h"
 #include "shell/Output.h"
+#include "text/Utf8.h"
 
 namespace quorvane::shell {
 namespace {
@@ -39,13 +41,14 @@ void dispatch(const std::vector<std::string>& argv) {
     for (const auto& row : jobTable)
         if (command == row.word) runJobModule(row.module, row.entry, rest);
 
+    runtime::unblockStopSignals(); // nothing here to stop in order
     json::Object result;
     if (command == "hardware")
         result = {{"ok", true}, {"command", command}, {"hardware", hardwareProfile()}};
     else if (command == "version")
         result = {{"ok", true}, {"command", command}, {"version", std::string(programVersion())}};
     else
-        result = {{"ok", false}, {"error", "unknown command " + command}};
+        result = {{"ok", false}, {"error", "unknown command " + text::validUtf8(command)}};
     finish(result, 0);
 }
 

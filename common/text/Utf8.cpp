@@ -1,59 +1,60 @@
 #include "text/Utf8.h"
 
-#include <cstddef>
-
 namespace quorvane::text {
-namespace {
 
-// Length of the valid UTF-8 sequence starting at s[i], or 0 when invalid.
-std::size_t sequenceLength(std::string_view s, std::size_t i) {
-    const auto b = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
-    const unsigned char c = b(i);
-    if (c < 0x80) return 1;
+Decoded decodeAt(std::string_view s, std::size_t i) {
+    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
+    const unsigned char c = byte(i);
+    if (c < 0x80) return {c, 1, true};
     std::size_t n;
+    char32_t cp;
+    // The second byte's range depends on the first: this is what keeps out
+    // overlong forms (E0, F0), surrogates (ED) and values above U+10FFFF (F4).
     unsigned char lo = 0x80, hi = 0xBF;
-    if (c >= 0xC2 && c <= 0xDF)
+    if (c >= 0xC2 && c <= 0xDF) {
         n = 2;
-    else if (c >= 0xE0 && c <= 0xEF) {
+        cp = c & 0x1F;
+    } else if (c >= 0xE0 && c <= 0xEF) {
         n = 3;
+        cp = c & 0x0F;
         if (c == 0xE0) lo = 0xA0;
-        if (c == 0xED) hi = 0x9F; // no surrogates
+        if (c == 0xED) hi = 0x9F;
     } else if (c >= 0xF0 && c <= 0xF4) {
         n = 4;
+        cp = c & 0x07;
         if (c == 0xF0) lo = 0x90;
         if (c == 0xF4) hi = 0x8F;
-    } else
-        return 0;
-    if (i + n > s.size()) return 0;
-    if (b(i + 1) < lo || b(i + 1) > hi) return 0;
-    for (std::size_t k = 2; k < n; ++k)
-        if (b(i + k) < 0x80 || b(i + k) > 0xBF) return 0;
-    return n;
+    } else {
+        return {0xFFFD, 1, false};
+    }
+    for (std::size_t k = 1; k < n; ++k) {
+        const bool inRange = i + k < s.size() && byte(i + k) >= (k == 1 ? lo : 0x80) &&
+                             byte(i + k) <= (k == 1 ? hi : 0xBF);
+        if (!inRange) return {0xFFFD, k, false};
+        cp = (cp << 6) | (byte(i + k) & 0x3F);
+    }
+    return {cp, n, true};
 }
-
-} // namespace
 
 bool isValidUtf8(std::string_view s) {
     for (std::size_t i = 0; i < s.size();) {
-        const std::size_t n = sequenceLength(s, i);
-        if (n == 0) return false;
-        i += n;
+        const Decoded d = decodeAt(s, i);
+        if (!d.valid) return false;
+        i += d.length;
     }
     return true;
 }
 
-std::string toValidUtf8(std::string_view s) {
+std::string validUtf8(std::string_view s) {
     std::string out;
     out.reserve(s.size());
     for (std::size_t i = 0; i < s.size();) {
-        const std::size_t n = sequenceLength(s, i);
-        if (n == 0) {
+        const Decoded d = decodeAt(s, i);
+        if (d.valid)
+            out.append(s.substr(i, d.length));
+        else
             out += "\xEF\xBF\xBD";
-            ++i;
-        } else {
-            out.append(s.substr(i, n));
-            i += n;
-        }
+        i += d.length;
     }
     return out;
 }

@@ -1,5 +1,7 @@
 #include "jobs/camera/CameraOptions.h"
+#include "jobs/camera/CamerasResult.h"
 #include "shell/UserError.h"
+#include "json/Writer.h"
 
 #include <gtest/gtest.h>
 
@@ -84,4 +86,24 @@ TEST(CameraOptions, RefusesInTheOrderOfTheChecks) {
             EXPECT_STREQ(error.what(), message) << ::testing::PrintToString(args);
         }
     }
+}
+
+TEST(CamerasResult, ListsCutAndLatin1NamesAsValidText) {
+    // V4L2 cuts card names at 32 bytes, often inside a character.
+    const std::string cut = "HD Pro Webcam C920 \xE2\x80\x94 Logitech \xC3";
+    const std::string latin1 = "Cam\xE9ra int\xE9gr\xE9"
+                               "e";
+    std::vector<quorvane::platform::CaptureDevice> found(2);
+    found[0].uniqueID = "usb-0000:00:14.0-1:" + cut;
+    found[0].localizedName = cut;
+    found[1].uniqueID = "usb-0000:00:14.0-2:" + latin1;
+    found[1].localizedName = latin1;
+    const auto line = quorvane::json::serialize(camerasResult(found));
+    EXPECT_EQ(line, "{\"cameras\":["
+                    "{\"id\":\"usb-0000:00:14.0-1:HD Pro Webcam C920 \xE2\x80\x94 Logitech "
+                    "\xEF\xBF\xBD\",\"name\":\"HD Pro Webcam C920 \xE2\x80\x94 Logitech "
+                    "\xEF\xBF\xBD\"},"
+                    "{\"id\":\"usb-0000:00:14.0-2:Cam\xEF\xBF\xBDra int\xEF\xBF\xBDgr\xEF\xBF\xBD"
+                    "e\",\"name\":\"Cam\xEF\xBF\xBDra int\xEF\xBF\xBDgr\xEF\xBF\xBD"
+                    "e\"}],\"ok\":true}");
 }

@@ -95,6 +95,21 @@ TEST_F(CameraRecordingTest, RecordsASquareMirroredMovieAndReportsBothEvents) {
     EXPECT_GT(grey[7], 190);
 }
 
+TEST_F(CameraRecordingTest, AStartedEventThatCannotBeWrittenStopsWithAFinishedMovie) {
+    output_.refusing = true; // standard output has gone
+    record(240);
+    start();
+    camera_.frame(10.0);
+    frames(10.0 + 1.0 / 30, 11.0);
+    const auto ending = output_.waitForEnding();
+    EXPECT_EQ(text(ending.object, "event"), "stopped");
+    // More pictures after the end change nothing.
+    frames(11.0 + 1.0 / 30, 11.5);
+    EXPECT_EQ(output_.endings().size(), 1u);
+    const auto facts = probe(file_);
+    EXPECT_EQ(facts.at("video.codec_name"), "h264");
+}
+
 TEST_F(CameraRecordingTest, ChoosesCaptureSizeFrameRateAndMirroring) {
     struct Case {
         std::int64_t size;

@@ -11,10 +11,11 @@
 
 namespace quorvane::testing {
 
-void CaughtOutput::print(const json::Object& object) {
+bool CaughtOutput::print(const json::Object& object) {
     std::lock_guard l(lock_);
     printed_.push_back(object);
     changed_.notify_all();
+    return !refusing;
 }
 
 void CaughtOutput::end(const json::Object& object, int status) {
@@ -50,7 +51,7 @@ jobs::CameraRecordingServices servicesFor(SyntheticCamera& camera, CaughtOutput&
     services.openWriter = platform::openMovieWriter;
     services.hostTime = [] { return -1.0; };
     services.wallTime = [] { return testWallTime; };
-    services.print = [&output](const json::Object& object) { output.print(object); };
+    services.print = [&output](const json::Object& object) { return output.print(object); };
     services.end = [&output](const json::Object& object, int status) {
         output.end(object, status);
     };

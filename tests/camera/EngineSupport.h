@@ -20,7 +20,9 @@ struct Ending {
 
 class CaughtOutput {
   public:
-    void print(const json::Object& object);
+    // Keeps the line; answers false (not delivered) while `refusing`.
+    bool print(const json::Object& object);
+    bool refusing = false;
     void end(const json::Object& object, int status);
     // The first ending, waiting for it (fails the test after two minutes).
     Ending waitForEnding();

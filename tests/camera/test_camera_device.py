@@ -197,7 +197,6 @@ class Listing(unittest.TestCase):
             {"id": "usb-0000:00:14.0-2:Second", "name": "Second"},
         ]})
 
-    @unittest.skip("names are made valid text by the output's UTF-8 cleaning, not merged yet")
     def test_names_that_are_not_text_still_give_one_json_line(self):
         # A 32-byte card field cut inside a character, and bytes that are
         # not UTF-8 at all.

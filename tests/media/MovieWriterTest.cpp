@@ -1,6 +1,10 @@
 #include "platform/MovieWriter.h"
 #include "Probe.h"
+
+#include "ffmpeg/FileUrl.h"
+
 #include "support/TempDir.h"
+
 
 #include <cmath>
 #include <filesystem>
@@ -132,4 +136,40 @@ TEST_F(MovieWriterTest, RefusesWhatItCannotWrite) {
         EXPECT_STREQ(e.what(), "No space left on device");
     }
     EXPECT_THROW(openMovieWriter(settings("zero.mov", 0, 0)), MovieError);
+}
+
+TEST(FileUrl, AbsoluteFileUrlsWithoutTouchingTheDisk) {
+    const std::string cwd = fs::current_path().string();
+    const std::pair<std::string, std::string> cases[] = {
+        {"/tmp/a b/take:1.mov", "file:/tmp/a b/take:1.mov"},
+        {"take:1.mov", "file:" + cwd + "/take:1.mov"},
+        {"pipe:1", "file:" + cwd + "/pipe:1"},
+        {"http://127.0.0.1:1/x", "file:" + cwd + "/http://127.0.0.1:1/x"},
+        {"../up/./x.mov", "file:" + cwd + "/../up/./x.mov"}, // kept as given
+        {"file:x.mov", "file:" + cwd + "/file:x.mov"},
+    };
+    for (const auto& [path, url] : cases)
+        EXPECT_EQ(quorvane::backends::ffmpeg::fileUrl(path), url) << path;
+}
+
+TEST_F(MovieWriterTest, NamesThatLookLikeUrlsAreFilesInTheCurrentFolder) {
+    const auto previous = fs::current_path();
+    fs::current_path(dir);
+    for (const std::string name : {"take:1.mov", "pipe:1", "concat:a.mov|b.mov", "file:c.mov",
+                                   "crypto:d.mov", "tee:e.mov"}) {
+        MovieSettings s = settings(name, 64, 48);
+        s.path = name; // relative, as the user typed it
+        auto writer = openMovieWriter(s);
+        Picture pic(64, 48, 0x80);
+        writer->writeVideo(pic.frame(), 0.0);
+        writer->finish(0.5);
+        writer.reset();
+        EXPECT_TRUE(fs::is_regular_file(dir / name)) << name;
+        // ffprobe too reads names as URLs.
+        const auto facts = quorvane::testing::probe("file:" + (dir / name).string());
+        const auto* video = facts.stream("video");
+        ASSERT_NE(video, nullptr) << name;
+        EXPECT_EQ(video->at("codec_name"), "h264") << name;
+    }
+    fs::current_path(previous);
 }

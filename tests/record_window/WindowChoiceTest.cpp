@@ -42,6 +42,8 @@ TEST(WindowChoice, MatchesApplicationNamesWithoutRegardToCase) {
     EXPECT_FALSE(containsIgnoringCase("a\xfe"
                                       "b",
                                       "\xff"));
+    // An overlong form of "A" is not the letter.
+    EXPECT_FALSE(containsIgnoringCase("\xC1\x81pp", "app"));
 }
 
 TEST(WindowChoice, LargestCandidateFirstAmongEquals) {

@@ -57,10 +57,13 @@ class Dispatch(unittest.TestCase):
         r = subprocess.run([lone, "version"], capture_output=True, text=True, timeout=30)
         self.assertEqual(r.stdout, '{"command":"version","ok":true,"version":"0.0.2"}\n')
 
-    def test_output_survives_a_closed_reader(self):
-        p = subprocess.Popen([CAPTURE, "version"], stdout=subprocess.PIPE)
-        p.stdout.close()
-        self.assertEqual(p.wait(10), 0)
+    def test_a_closed_reader_ends_with_status_one(self):
+        # The answer did not arrive: that is not a success.
+        read_end, write_end = os.pipe()
+        os.close(read_end)
+        p = subprocess.Popen([CAPTURE, "version"], stdout=write_end)
+        os.close(write_end)
+        self.assertEqual(p.wait(10), 1)
 
 
 if __name__ == "__main__":

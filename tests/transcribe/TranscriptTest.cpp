@@ -78,6 +78,10 @@ TEST(WordCollectorTest, TrimLeavesInnerSpaceAndBrokenBytes) {
     EXPECT_EQ(trimWhitespace("  new york "), "new york");
     EXPECT_EQ(trimWhitespace(""), "");
     EXPECT_EQ(trimWhitespace("\xff "), "\xff");
+    // Overlong forms of a space (C0 A0, E0 80 A0) are broken bytes, not space.
+    EXPECT_EQ(trimWhitespace("\xC0\xA0word\xE0\x80\xA0"), "\xC0\xA0word\xE0\x80\xA0");
+    // A real no-break space (C2 A0) is trimmed.
+    EXPECT_EQ(trimWhitespace("\xC2\xA0word\xC2\xA0"), "word");
 }
 
 } // namespace

@@ -126,6 +126,19 @@ class Speech(TranscribeCase):
             self.assertGreaterEqual(w["start"], offset + b_first - 0.1, w)
             self.assertLessEqual(w["end"], offset + b_last + 0.1, w)
 
+    def test_one_core_gives_the_transcript_of_every_core(self):
+        joined = os.path.join(self.dir, "three.wav")
+        pause = os.path.join(self.dir, "pause.wav")
+        sh("sox", "-n", "-r", "16000", "-c", "1", "-b", "16", pause, "trim", "0", "0.8")
+        sh("sox", *[p for _, path, _ in self.clips for p in (path, pause)] * 2, joined)
+        every = subprocess.run([os.environ["QUORVANE_CAPTURE"], "transcribe", joined],
+                               capture_output=True, timeout=300, env=clean_env())
+        one = subprocess.run(["taskset", "-c", "0", os.environ["QUORVANE_CAPTURE"], "transcribe",
+                              joined], capture_output=True, timeout=300, env=clean_env())
+        self.assertEqual(every.returncode, 0, every.stdout)
+        self.assertGreater(len(json.loads(every.stdout)["words"]), 30)
+        self.assertEqual(one.stdout, every.stdout)
+
     def test_formats_and_a_movie_sound_track(self):
         text, src, _ = self.clips[2]
         frames, rate = frames_and_rate(src)
@@ -154,6 +167,78 @@ class Speech(TranscribeCase):
                     self.assertAlmostEqual(obj["duration"], length, delta=1e-9)
                 else:
                     self.assertAlmostEqual(obj["duration"], length, delta=0.1)
+
+
+def paired(reference, words):
+    """The words of `words` that match `reference`'s in order, as pairs."""
+    m = difflib.SequenceMatcher(a=[w["text"] for w in reference], b=[w["text"] for w in words],
+                                autojunk=False)
+    return [(reference[blk.a + k], words[blk.b + k])
+            for blk in m.get_matching_blocks() for k in range(blk.size)]
+
+
+class Timeline(TranscribeCase):
+    """Word times are positions on the file's own timeline: a sound track that
+    starts late in a movie moves its words, and trimmed encoder priming does
+    not."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.dir = temp_dir_for_class(cls)
+        parts = []
+        for i, text in enumerate(SENTENCES[:2]):
+            part = os.path.join(cls.dir, f"p{i}.wav")
+            speak(text, part)
+            parts.append(part)
+        cls.wav = os.path.join(cls.dir, "speech.wav")
+        sh("sox", *parts, cls.wav)
+
+    def movie(self, name, *audio):
+        """A movie with a picture track from 0 and the speech as its sound."""
+        path = os.path.join(self.dir, name)
+        sh("ffmpeg", "-v", "error", "-y", "-f", "lavfi",
+           "-i", "testsrc=size=160x120:rate=10:duration=9", *audio,
+           "-c:v", "libx264", "-preset", "ultrafast", "-c:a", "aac", path)
+        return path
+
+    def test_word_starts_agree_once_each_files_offset_is_taken_off(self):
+        d = self.dir
+        m4a = os.path.join(d, "speech.m4a")
+        sh("ffmpeg", "-v", "error", "-y", "-i", self.wav, "-c:a", "aac", m4a)
+        mp3 = os.path.join(d, "speech.mp3")
+        sh("ffmpeg", "-v", "error", "-y", "-i", self.wav, mp3)
+        late_m4a = os.path.join(d, "late.m4a")
+        sh("ffmpeg", "-v", "error", "-y", "-itsoffset", "1.936", "-i", self.wav, "-c:a", "aac",
+           late_m4a)
+        # (name, file, where the speech starts, silence added to the sound itself)
+        cases = [
+            ("m4a", m4a, 0.0, 0.0),
+            ("mp3 (declared encoder delay)", mp3, 0.0, 0.0),
+            ("mp4, sound track offset by its edit list",
+             self.movie("late.mp4", "-itsoffset", "1.936", "-i", self.wav,
+                        "-map", "0:v", "-map", "1:a"), 1.936, 0.0),
+            ("mp4, sound delayed in the track",
+             self.movie("adelay.mp4", "-i", self.wav, "-filter_complex", "[1:a]adelay=1936[a]",
+                        "-map", "0:v", "-map", "[a]"), 1.936, 1.936),
+            ("m4a whose only track starts late", late_m4a, 1.936, 0.0),
+        ]
+        reference = self.transcribe(self.wav)
+        self.assertGreaterEqual(found_share(" ".join(SENTENCES[:2]), reference["words"]), 0.6)
+        for name, path, offset, added in cases:
+            with self.subTest(name=name):
+                obj = self.transcribe(path)
+                self.assert_transcript(obj)
+                pairs = paired(reference["words"], obj["words"])
+                self.assertGreaterEqual(len(pairs), 0.8 * len(reference["words"]), obj["words"])
+                # A lossy codec may move a single word's boundary by a frame
+                # or more; the place of the sound moves them all.
+                shifts = sorted(word["start"] - offset - ref["start"] for ref, word in pairs)
+                self.assertLessEqual(abs(shifts[len(shifts) // 2]), 0.02, shifts)
+                close = [d for d in shifts if abs(d) <= 0.02]
+                self.assertGreaterEqual(len(close), 0.8 * len(shifts), shifts)
+                # The length stays the sound's own, whatever its place.
+                self.assertAlmostEqual(obj["duration"], reference["duration"] + added,
+                                       delta=0.07)
 
 
 class Silence(TranscribeCase):

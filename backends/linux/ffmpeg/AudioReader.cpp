@@ -1,5 +1,6 @@
 // Reads the sound of any file FFmpeg can open and hands it on as 16 kHz mono
 // signed 16-bit samples, a packet at a time.
+#include "ffmpeg/FileUrl.h"
 #include "ffmpeg/Handles.h"
 #include "ffmpeg/QuietLog.h"
 #include "platform/AudioSource.h"
@@ -10,6 +11,7 @@ extern "C" {
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 #include <vector>
 
 namespace quorvane::platform {
@@ -21,7 +23,10 @@ class FileAudioSource final : public AudioSource {
   public:
     explicit FileAudioSource(const std::string& path) : path_(path) {
         AVFormatContext* raw = nullptr;
-        int ret = avformat_open_input(&raw, path.c_str(), nullptr, nullptr);
+        AVDictionary* options = nullptr;
+        onlyFileProtocol(&options);
+        int ret = avformat_open_input(&raw, fileUrl(path).c_str(), nullptr, &options);
+        av_dict_free(&options);
         if (ret < 0) fail("could not be opened", ret);
         input_.reset(raw);
         ret = avformat_find_stream_info(input_.get(), nullptr);
@@ -39,6 +44,9 @@ class FileAudioSource final : public AudioSource {
         decoder_.reset(avcodec_alloc_context3(codec));
         if (!decoder_) fail("could not be decoded", AVERROR(ENOMEM));
         ret = avcodec_parameters_to_context(decoder_.get(), par);
+        // The decoder moves a frame's time past the priming it trims only
+        // when it knows the packets' time base.
+        decoder_->pkt_timebase = input_->streams[stream_]->time_base;
         if (ret >= 0) ret = avcodec_open2(decoder_.get(), codec, nullptr);
         if (ret < 0) fail("holds sound that cannot be decoded", ret);
         rate_ = par->sample_rate > 0 ? par->sample_rate : decoder_->sample_rate;
@@ -47,8 +55,20 @@ class FileAudioSource final : public AudioSource {
         // QuickTime-family files state the sound's exact length (their edit
         // list); the decoder also hands out the encoder's padding after it.
         const AVStream* st = input_->streams[stream_];
-        if (std::strstr(input_->iformat->name, "mov") && st->duration > 0)
+        const bool quickTime = std::strstr(input_->iformat->name, "mov") != nullptr;
+        if (quickTime && st->duration > 0)
             statedFrames_ = av_rescale_q(st->duration, st->time_base, AVRational{1, rate_});
+        if (st->duration > 0)
+            announced_ = static_cast<double>(st->duration) * av_q2d(st->time_base);
+        else if (input_->duration > 0)
+            announced_ = static_cast<double>(input_->duration) / AV_TIME_BASE;
+
+        // The file's timeline begins at zero in QuickTime-family files, whose
+        // edit lists may hold the sound back; elsewhere where its first stream
+        // begins (a transport stream's clock starts anywhere; an MP3's first
+        // packet still holds the encoder delay the decoder trims).
+        if (!quickTime && input_->start_time != AV_NOPTS_VALUE)
+            origin_ = static_cast<double>(input_->start_time) / AV_TIME_BASE;
 
         packet_.reset(av_packet_alloc());
         frame_.reset(av_frame_alloc());
@@ -65,6 +85,8 @@ class FileAudioSource final : public AudioSource {
     }
 
     double sampleRate() const override { return rate_; }
+    double startTime() const override { return start_; }
+    double announcedDuration() const override { return announced_; }
     std::int64_t framesRead() const override {
         return statedFrames_ > 0 ? std::min(frames_, statedFrames_) : frames_;
     }
@@ -109,6 +131,10 @@ class FileAudioSource final : public AudioSource {
 
     void convert(const AVFrame& frame) {
         if (frame.nb_samples <= 0) return;
+        if (frames_ == 0 && frame.best_effort_timestamp != AV_NOPTS_VALUE)
+            start_ = static_cast<double>(frame.best_effort_timestamp) *
+                         av_q2d(input_->streams[stream_]->time_base) -
+                     origin_;
         const int frameRate = frame.sample_rate > 0 ? frame.sample_rate : rate_;
         // Counted at the file's own rate, even should a stream change rate midway.
         frames_ +=
@@ -189,6 +215,9 @@ class FileAudioSource final : public AudioSource {
     AVChannelLayout inLayout_{};
     std::int64_t frames_ = 0;
     std::int64_t statedFrames_ = 0; // the container's own count, when it is exact
+    double origin_ = 0;             // the file's start, seconds in stream time
+    double start_ = 0;              // the first delivered sample on the file's timeline
+    double announced_ = std::numeric_limits<double>::quiet_NaN();
     std::vector<std::int16_t> pending_;
     std::size_t pendingPos_ = 0;
     bool draining_ = false;

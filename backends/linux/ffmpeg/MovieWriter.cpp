@@ -4,6 +4,7 @@
 // plays up to its last key frame.
 #include "platform/MovieWriter.h"
 
+#include "ffmpeg/FileUrl.h"
 #include "ffmpeg/Handles.h"
 #include "ffmpeg/QuietLog.h"
 
@@ -46,11 +47,16 @@ class FfmpegMovieWriter final : public MovieWriter {
         if (v.width < 2 || v.height < 2 || v.width % 2 || v.height % 2)
             throw MovieError("The movie size must be even and at least 2 by 2 pixels.");
         AVFormatContext* raw = nullptr;
-        check(avformat_alloc_output_context2(&raw, nullptr, "mov", s.path.c_str()));
+        const std::string url = ff::fileUrl(s.path);
+        check(avformat_alloc_output_context2(&raw, nullptr, "mov", url.c_str()));
         out_.reset(raw);
         openVideo();
         if (s.audio) openAudio(*s.audio);
-        check(avio_open(&out_->pb, s.path.c_str(), AVIO_FLAG_WRITE));
+        AVDictionary* protocols = nullptr;
+        ff::onlyFileProtocol(&protocols);
+        const int opened = avio_open2(&out_->pb, url.c_str(), AVIO_FLAG_WRITE, nullptr, &protocols);
+        av_dict_free(&protocols);
+        check(opened);
         out_->flags |= AVFMT_FLAG_FLUSH_PACKETS;
         AVDictionary* opts = nullptr;
         av_dict_set(&opts, "movflags", "frag_keyframe+empty_moov+default_base_moof", 0);

@@ -1,5 +1,6 @@
 #include "ffmpeg/VideoFrames.h"
 
+#include "ffmpeg/FileUrl.h"
 #include "ffmpeg/Handles.h"
 #include "ffmpeg/QuietLog.h"
 
@@ -58,7 +59,10 @@ class FfmpegVideo final : public VideoSource {
     FfmpegVideo(const std::string& path, FrameSeeking seeking) : seeking_(seeking) {
         silenceLibraryLog();
         AVFormatContext* raw = nullptr;
-        int rc = avformat_open_input(&raw, path.c_str(), nullptr, nullptr);
+        AVDictionary* options = nullptr;
+        onlyFileProtocol(&options);
+        int rc = avformat_open_input(&raw, fileUrl(path).c_str(), nullptr, &options);
+        av_dict_free(&options);
         if (rc < 0) throw VideoError(errorText(rc));
         format_.reset(raw);
         rc = avformat_find_stream_info(format_.get(), nullptr);

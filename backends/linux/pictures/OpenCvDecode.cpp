@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <new>
 
 namespace quorvane::backends::pictures {
 
@@ -52,7 +53,10 @@ std::optional<StoredPicture> decodeWithOpenCv(const std::string& path, int maxSi
         out.pixels = fittedPicture(bgr.ptr<std::uint8_t>(0), bgr.cols, bgr.rows, bgr.step[0],
                                    ChannelOrder::bgr, maxSide);
         return out;
-    } catch (const cv::Exception&) {
+    } catch (const cv::Exception& e) {
+        // OpenCV reports running out of memory as its own exception; the job's
+        // boundary tells the user so only for std::bad_alloc.
+        if (e.code == cv::Error::StsNoMem) throw std::bad_alloc();
         return std::nullopt;
     }
 }

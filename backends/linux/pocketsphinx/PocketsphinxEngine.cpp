@@ -1,5 +1,6 @@
 #include "pocketsphinx/PocketsphinxEngine.h"
 
+#include "pocketsphinx/DecodingPipeline.h"
 #include "pocketsphinx/Locales.h"
 
 namespace quorvane::backends::pocketsphinx {
@@ -27,7 +28,8 @@ std::unique_ptr<ModelInstallation> PocketsphinxEngine::installationRequest(const
 std::unique_ptr<SpeechAnalyzer> PocketsphinxEngine::makeAnalyzer(const std::string& locale,
                                                                  ResultHandler onResult) {
     for (const auto& model : models_)
-        if (model.locale == locale) return makeDecoder(model, std::move(onResult));
+        if (model.locale == locale)
+            return makeDecoder(model, std::move(onResult), decodingThreads(maxDecodingThreads));
     throw SpeechError("No speech model for " + locale + " is installed.");
 }
 

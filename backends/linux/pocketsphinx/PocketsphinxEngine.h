@@ -23,7 +23,13 @@ class PocketsphinxEngine final : public SpeechEngine {
     std::vector<ModelFiles> models_;
 };
 
-// An analyzer decoding with `model` (loaded here). Throws SpeechError.
-std::unique_ptr<SpeechAnalyzer> makeDecoder(const ModelFiles& model, ResultHandler onResult);
+// The most decoders one analysis runs: each holds a copy of the model
+// (about 100 MB), and beyond this the memory costs more than the speed gains.
+inline constexpr int maxDecodingThreads = 8;
+
+// An analyzer decoding with `model` on `threads` threads, one decoder each
+// (the first loaded here). Throws SpeechError.
+std::unique_ptr<SpeechAnalyzer> makeDecoder(const ModelFiles& model, ResultHandler onResult,
+                                            int threads);
 
 } // namespace quorvane::backends::pocketsphinx

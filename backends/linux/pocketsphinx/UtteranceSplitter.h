@@ -38,6 +38,10 @@ class UtteranceSplitter {
 
     std::int64_t samplesPushed() const { return pushed_; }
 
+    // Stream position before which every sample has been emitted in an
+    // utterance or dropped as silence.
+    std::int64_t settledThrough() const { return bufferStart_; }
+
   private:
     void addFrame(std::size_t frameStart);
     void emitFrames(std::size_t frames); // the first `frames` frames, then drops them

@@ -31,10 +31,10 @@ std::string readChip(const fs::path& root) {
         const auto colon = line.find(':');
         if (colon == std::string::npos) continue;
         if (trim(line.substr(0, colon)) == "model name")
-            return text::toValidUtf8(trim(line.substr(colon + 1)));
+            return text::validUtf8(trim(line.substr(colon + 1)));
     }
     // ARM boards name no processor model; the device tree names the machine.
-    if (auto model = readText(root / "proc/device-tree/model")) return text::toValidUtf8(*model);
+    if (auto model = readText(root / "proc/device-tree/model")) return text::validUtf8(*model);
     return "";
 }
 

@@ -3,6 +3,8 @@
 #include "v4l2/Microphone.h"
 #include "v4l2/V4l2Node.h"
 
+#include "text/Utf8.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <filesystem>
@@ -79,6 +81,11 @@ std::vector<CaptureDevice> discoverCameras() {
         const auto stable = names.find(fs::canonical(node.path, ec).string());
         camera.uniqueID =
             stable != names.end() ? stable->second : busInfo + ":" + camera.localizedName;
+        // Card names are cut at 32 bytes, often inside a character, and some
+        // are Latin-1. The id is made valid here, as it is listed, so that
+        // `--camera` with a listed id finds the same camera again.
+        camera.localizedName = text::validUtf8(camera.localizedName);
+        camera.uniqueID = text::validUtf8(camera.uniqueID);
         cameras.push_back(std::move(camera));
     }
     return cameras;

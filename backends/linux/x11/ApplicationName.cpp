@@ -60,7 +60,7 @@ std::optional<std::string> processName(pid_t pid) {
     std::ifstream comm("/proc/" + std::to_string(pid) + "/comm");
     std::string name;
     if (!comm || !std::getline(comm, name) || name.empty()) return std::nullopt;
-    return text::toValidUtf8(name);
+    return text::validUtf8(name);
 }
 
 } // namespace

@@ -38,7 +38,7 @@ std::optional<std::string> decodeWithXlib(const XcbConnection& connection, const
         text += list[i];
     }
     XFreeStringList(list);
-    return text::toValidUtf8(text);
+    return text::validUtf8(text);
 }
 
 } // namespace
@@ -64,7 +64,7 @@ std::optional<std::string> decodeText(const XcbConnection& connection, const Pro
     const std::string_view first(value.bytes.data(),
                                  std::min(value.bytes.size(), value.bytes.find('\0')));
     if (value.type == XCB_ATOM_STRING) return latin1ToUtf8(first);
-    if (value.type == connection.atom("UTF8_STRING")) return text::toValidUtf8(first);
+    if (value.type == connection.atom("UTF8_STRING")) return text::validUtf8(first);
     return decodeWithXlib(connection, value);
 }
 

@@ -16,7 +16,7 @@ std::string cannotOpenDisplay() {
     if (name == nullptr || *name == '\0') {
         return "Quorvane cannot list windows: no X display is set (DISPLAY is empty).";
     }
-    return "Quorvane cannot open the X display " + text::toValidUtf8(name) + ".";
+    return "Quorvane cannot open the X display " + text::validUtf8(name) + ".";
 }
 
 class X11ScreenCaptureService final : public ScreenCaptureService {

@@ -1,6 +1,7 @@
 #include "jobs/camera/CameraRecording.h"
 
 #include "text/Numbers.h"
+#include "text/Utf8.h"
 
 #include <algorithm>
 #include <cmath>
@@ -43,7 +44,8 @@ CameraRecording::CameraRecording(std::string file, std::int64_t size,
                                  std::optional<platform::CaptureDevice> microphone,
                                  CameraRecordingServices services)
     : services_(std::move(services)), session_(services_.makeSession(camera)),
-      camera_(std::move(camera)), file_(std::move(file)), size_(size) {
+      camera_(std::move(camera)), file_(std::move(file)), shownFile_(text::validUtf8(file_)),
+      size_(size) {
     removeFile(file_);
     setUpSession(microphone);
     // The writer comes last so that a refused microphone leaves no empty
@@ -166,15 +168,18 @@ void CameraRecording::writeVideo(const platform::VideoFrame& frame, double time)
     lastWrittenAt_ = services_.hostTime();
     if (firstTime_) return;
     firstTime_ = time;
-    services_.print(json::Object{
+    const bool told = services_.print(json::Object{
         {"ok", true},
         {"event", "started"},
         {"width", size_},
         {"height", size_},
         {"mic", mic_},
-        {"camera", camera_.localizedName},
+        {"camera", text::validUtf8(camera_.localizedName)},
         {"at", wall - (std::isfinite(age) && age >= 0 ? age : 0.0)},
     });
+    // A recording the host application was never told of: finish the movie
+    // and end (the process then exits with status 1, standard output failed).
+    if (!told) stopNow(std::nullopt);
 }
 
 void CameraRecording::failWriting(const std::string& message) {
@@ -184,7 +189,7 @@ void CameraRecording::failWriting(const std::string& message) {
     if (firstTime_ && writerStatus_ == WriterStatus::writing) {
         closeWriter(); // what was written so far is kept
     }
-    services_.end(json::Object{{"ok", false}, {"error", message}, {"file", file_}}, 1);
+    services_.end(json::Object{{"ok", false}, {"error", message}, {"file", shownFile_}}, 1);
 }
 
 void CameraRecording::noPictureCheck() {
@@ -238,14 +243,14 @@ void CameraRecording::finishWriting(double duration, const std::optional<std::st
         services_.end(json::Object{{"ok", false},
                                    {"error", "The video file could not be finished. " +
                                                  writerErrorDescription()},
-                                   {"file", file_}},
+                                   {"file", shownFile_}},
                       1);
         return;
     }
     json::Object stopped{
         {"ok", true},
         {"event", "stopped"},
-        {"file", file_},
+        {"file", shownFile_},
         {"seconds", text::roundHalfAwayFromZero(duration, 3)},
     };
     if (reason) stopped["reason"] = *reason;

@@ -32,7 +32,8 @@ struct CameraRecordingServices {
         openWriter;
     std::function<double()> hostTime; // when the session has no clock of its own
     std::function<double()> wallTime; // seconds since 1970-01-01 UTC
-    std::function<void(const json::Object&)> print;
+    // Prints a line; false when the host application did not get it.
+    std::function<bool(const json::Object&)> print;
     // Prints the final line and ends the process with `status`.
     std::function<void(const json::Object&, int status)> end;
 
@@ -92,6 +93,7 @@ class CameraRecording final : private platform::CaptureDelegate {
     std::unique_ptr<platform::CaptureSession> session_;
     platform::CaptureDevice camera_;
     const std::string file_;
+    const std::string shownFile_; // file_ as valid text, for the lines
     const std::int64_t size_;
     std::unique_ptr<platform::MovieWriter> writer_;
     WriterStatus writerStatus_ = WriterStatus::idle;

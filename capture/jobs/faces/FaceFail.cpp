@@ -6,8 +6,8 @@
 namespace quorvane::jobs::faces {
 
 void faceFail(std::string_view message) {
-    shell::printPlainError(message);
-    shell::exitProcess(1);
+    // File names in the message are the user's, in whatever encoding.
+    shell::finishWithPlainError(message);
 }
 
 void printFaces(const json::Object& result) {

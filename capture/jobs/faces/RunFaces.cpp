@@ -1,7 +1,9 @@
 #include "jobs/Jobs.h"
 #include "jobs/faces/Faces.h"
+#include "jobs/faces/VideoProgress.h"
 #include "runtime/Queue.h"
 #include "shell/Option.h"
+#include "shell/Progress.h"
 #include "shell/UserError.h"
 #include "text/Numbers.h"
 
@@ -52,12 +54,21 @@ void runFaces(const Args& rest) {
             printFaces(facesInImage(path, every, platform::readPicture, *detectors.front()));
         }
         runtime::startTask([path, every, maxFrames] {
+            // Shown only to a person at a terminal; erased before the result.
+            auto progress = shell::Progress::onStandardError();
+            const VideoOpening open = [&](const std::string& file) {
+                return reportingProgress(platform::openVideo(file), every, maxFrames,
+                                         [&progress](double share) { progress.update(share); });
+            };
             try {
                 const auto detectors =
                     detectorsForRun(platform::faceDetectionWorkers(),
                                     "Quorvane could not look for faces in that video. ");
-                printFaces(facesInVideo(path, every, maxFrames, platform::openVideo, detectors));
+                const auto result = facesInVideo(path, every, maxFrames, open, detectors);
+                progress.clear();
+                printFaces(result);
             } catch (const UserError& e) {
+                progress.clear();
                 faceFail(e.what());
             }
         });

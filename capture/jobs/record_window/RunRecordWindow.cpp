@@ -1,6 +1,7 @@
 // The record-window job: picks one window, records it until told to stop by a
 // line (or the end) of standard input, SIGINT or the longest duration, and
-// reports the started and stopped events.
+// reports the started and stopped events. SIGTERM and SIGHUP stop it as
+// SIGINT does.
 #include "jobs/Jobs.h"
 #include "jobs/record_window/RecordWindowOptions.h"
 #include "jobs/record_window/WindowChoice.h"
@@ -13,6 +14,7 @@
 #include "runtime/SignalSource.h"
 #include "runtime/StdinLine.h"
 #include "shell/Output.h"
+#include "text/Utf8.h"
 
 #include <chrono>
 #include <csignal>
@@ -36,7 +38,7 @@ struct Job {
 // Exactly one trigger goes on; it stops the capture, prints the stopped event
 // and ends the process.
 void stopSequence(const std::shared_ptr<WindowRecording>& recording) {
-    if (recording->stopping.exchange(true)) return;
+    if (!recording->beginStop()) return;
     if (auto stream = recording->stream()) {
         try {
             stream->stopCapture();
@@ -44,8 +46,7 @@ void stopSequence(const std::shared_ptr<WindowRecording>& recording) {
             // Stopping is best effort; the event is printed either way.
         }
     }
-    recording->endingLock.lock();
-    shell::finish(recording->stoppedEvent(), 0);
+    recording->finishStopped();
 }
 
 void startStopSequence(std::shared_ptr<WindowRecording> recording) {
@@ -76,7 +77,7 @@ void recordingTask(const std::shared_ptr<Job>& job, const jobs::record_window::O
 
     const auto window = jobs::record_window::chooseWindow(windows, options.windowId, options.app);
     if (!window)
-        shell::failWith("No window of " + options.app.value_or("that app") +
+        shell::failWith("No window of " + text::validUtf8(options.app.value_or("that app")) +
                         " is open on screen. Open it first.");
 
     jobs::record_window::PixelSize size;
@@ -89,9 +90,12 @@ void recordingTask(const std::shared_ptr<Job>& job, const jobs::record_window::O
     auto started = describe(*window);
     started["width"] = size.width;
     started["height"] = size.height;
-    {
-        std::lock_guard guard(job->recording->endingLock);
-        shell::printEvent("started", std::move(started));
+    // Nothing prints after the final line, so a started event cannot follow
+    // a stop. A started event the host application never got is a recording
+    // it does not know of: stop it, finish the movie and end with status 1.
+    if (!shell::printEvent("started", std::move(started))) {
+        if (shell::outputFailed()) startStopSequence(job->recording);
+        return;
     }
     armDuration(job->recording, options.maxSeconds);
 }
@@ -116,10 +120,11 @@ void runRecordWindow(const Args& rest) {
     runtime::readOneStdinLine(
         [recording = job->recording](std::optional<std::string>) { startStopSequence(recording); });
 
-    // SIGINT no longer ends the process; each one starts the stop sequence.
-    // The source lives as long as the process: runMainLoop never returns.
+    // SIGINT, SIGTERM and SIGHUP no longer end the process; each one starts
+    // the stop sequence, also one sent while the module was loading. The
+    // source lives as long as the process: runMainLoop never returns.
     runtime::SignalSource interrupt(
-        runtime::mainQueue(), {SIGINT},
+        runtime::mainQueue(), {SIGINT, SIGTERM, SIGHUP},
         [recording = job->recording](int) { startStopSequence(recording); });
 
     runtime::runMainLoop();

@@ -1,5 +1,7 @@
 #include "jobs/record_window/WindowChoice.h"
 
+#include "text/Utf8.h"
+
 #include <algorithm>
 #include <clocale>
 #include <cwctype>
@@ -30,36 +32,17 @@ locale_t caseLocale() {
 std::u32string folded(std::string_view text) {
     const locale_t locale = caseLocale();
     std::u32string out;
-    std::size_t i = 0;
-    while (i < text.size()) {
-        const auto b = static_cast<unsigned char>(text[i]);
-        char32_t cp = 0;
-        std::size_t len = 0;
-        if (b < 0x80)
-            cp = b, len = 1;
-        else if ((b & 0xE0) == 0xC0)
-            cp = b & 0x1F, len = 2;
-        else if ((b & 0xF0) == 0xE0)
-            cp = b & 0x0F, len = 3;
-        else if ((b & 0xF8) == 0xF0)
-            cp = b & 0x07, len = 4;
-        bool valid = len > 0 && i + len <= text.size();
-        for (std::size_t k = 1; valid && k < len; ++k) {
-            const auto c = static_cast<unsigned char>(text[i + k]);
-            if ((c & 0xC0) != 0x80) valid = false;
-            cp = (cp << 6) | (c & 0x3F);
+    for (std::size_t i = 0; i < text.size();) {
+        const text::Decoded d = text::decodeAt(text, i);
+        if (!d.valid) {
+            for (std::size_t k = 0; k < d.length; ++k)
+                out.push_back(0x110000 + static_cast<unsigned char>(text[i + k]));
+        } else {
+            out.push_back(locale ? static_cast<char32_t>(
+                                       ::towlower_l(static_cast<wint_t>(d.codePoint), locale))
+                                 : d.codePoint);
         }
-        const char32_t minimum[] = {0, 0, 0x80, 0x800, 0x10000};
-        if (valid && (cp < minimum[len] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)))
-            valid = false;
-        if (!valid) {
-            out.push_back(0x110000 + b);
-            ++i;
-            continue;
-        }
-        out.push_back(locale ? static_cast<char32_t>(::towlower_l(static_cast<wint_t>(cp), locale))
-                             : cp);
-        i += len;
+        i += d.length;
     }
     return out;
 }

@@ -1,6 +1,7 @@
 #include "jobs/record_window/WindowRecording.h"
 
 #include "shell/Output.h"
+#include "text/Utf8.h"
 
 #include <climits>
 #include <cmath>
@@ -77,9 +78,9 @@ json::Object WindowRecording::stoppedEvent() {
     json::Object event;
     event["ok"] = true;
     event["event"] = "stopped";
-    event["file"] = file_;
+    event["file"] = text::validUtf8(file_); // the name as given, in valid text
     if (auto log = clickLog()) {
-        if (auto path = log->finish(file_)) event["clicks"] = *path;
+        if (auto path = log->finish(file_)) event["clicks"] = text::validUtf8(*path);
     }
     return event;
 }
@@ -94,17 +95,22 @@ void WindowRecording::streamDidOutputFrame(const platform::FrameInfo& frame) {
     log->noteFirstFrame(t);
 }
 
+void WindowRecording::finishStopped() {
+    endingLock_.lock();
+    shell::finish(stoppedEvent(), 0);
+}
+
 void WindowRecording::streamDidStop(const std::string& description) {
     // A stop sequence under way prints its own event.
-    if (stopping.load()) return;
-    endingLock.lock();
+    if (stopping_.load()) return;
+    endingLock_.lock();
     auto event = stoppedEvent();
     event["reason"] = description;
     shell::finish(event, 0);
 }
 
 void WindowRecording::recordingOutputDidFail(const std::string& description) {
-    endingLock.lock();
+    endingLock_.lock();
     shell::failWith("The recording failed. " + description);
 }
 

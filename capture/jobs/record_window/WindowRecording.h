@@ -40,13 +40,12 @@ class WindowRecording final : public platform::StreamOutput,
     // The running stream; empty until the capture has started.
     std::shared_ptr<platform::WindowStream> stream() const;
 
-    // Set by the stop sequence; only the first to set it goes on.
-    std::atomic<bool> stopping{false};
+    // True for the first caller only, which then stops the capture and
+    // calls finishStopped; later stop triggers do nothing.
+    bool beginStop() { return !stopping_.exchange(true); }
 
-    // Taken by whoever prints a line that ends the process (stopped event,
-    // failure) and never released, and around the started event: so no
-    // started event can follow the end.
-    std::mutex endingLock;
+    // The stopped event as the final line, exit status 0.
+    [[noreturn]] void finishStopped();
 
     // The stopped event; finishes the click log, which writes its side file
     // the first time.
@@ -61,6 +60,11 @@ class WindowRecording final : public platform::StreamOutput,
 
   private:
     std::shared_ptr<ClickLog> clickLog() const;
+
+    std::atomic<bool> stopping_{false};
+    // Taken by whoever builds the final line (it finishes the click log) and
+    // never released: the process ends right after.
+    std::mutex endingLock_;
 
     const std::string file_;
     platform::WindowCaptureService& service_;

@@ -1,44 +1,42 @@
-#include "io/WriteAll.h"
 #include "jobs/Jobs.h"
 #include "jobs/transcribe/TranscribeFile.h"
 #include "platform/SpeechEngine.h"
 #include "runtime/Queue.h"
 #include "shell/Output.h"
+#include "shell/Progress.h"
 #include "text/Utf8.h"
 #include "json/Writer.h"
 
 #include <exception>
 #include <optional>
 #include <string>
-#include <unistd.h>
 
 namespace quorvane::jobs {
 namespace {
 
-void writeLine(std::string line) {
-    line += '\n';
-    io::writeAll(STDOUT_FILENO, line); // a reader that went away can be told nothing more
-}
-
 [[noreturn]] void transcriptionTask(std::shared_ptr<platform::SpeechEngine> engine,
                                     std::string path, std::optional<std::string> localeId) {
+    // Shown only to a person at a terminal; erased before the one line.
+    auto progress = shell::Progress::onStandardError();
     jobs::transcribe::Transcript transcript;
     try {
-        transcript = jobs::transcribe::transcribeFile(*engine, platform::openAudioFile, path,
-                                                      localeId, platform::currentLocaleIdentifier);
+        transcript = jobs::transcribe::transcribeFile(
+            *engine, platform::openAudioFile, path, localeId, platform::currentLocaleIdentifier,
+            [&progress](double share) { progress.update(share); });
     } catch (const std::exception& e) {
+        progress.clear();
         // A path or locale that is not UTF-8 would make the error object
         // unprintable; the user still gets a line.
-        shell::failWith(text::toValidUtf8(e.what()));
+        shell::failWith(text::validUtf8(e.what()));
     }
+    progress.clear();
     std::string text;
     try {
         text = jobs::transcribe::encodeTranscript(transcript);
     } catch (const json::EncodingError& e) {
         shell::failWith(e.what());
     }
-    writeLine(std::move(text));
-    shell::exitProcess(0);
+    shell::finishWithText(std::move(text), 0);
 }
 
 } // namespace

@@ -3,11 +3,15 @@
 #include "jobs/transcribe/TranscribeError.h"
 #include "jobs/transcribe/WordCollector.h"
 
+#include <algorithm>
+#include <cmath>
+
 namespace quorvane::jobs::transcribe {
 
 Transcript transcribeFile(platform::SpeechEngine& engine, const AudioOpener& openAudio,
                           const std::string& path, const std::optional<std::string>& localeId,
-                          const std::function<std::string()>& currentLocale) {
+                          const std::function<std::string()>& currentLocale,
+                          const ShareDone& onProgress) {
     const std::string requested = localeId ? *localeId : currentLocale();
 
     // The fall-back is silent: only the transcript's locale tells.
@@ -23,6 +27,11 @@ Transcript transcribeFile(platform::SpeechEngine& engine, const AudioOpener& ope
         *chosen, [&collector](platform::SpeechResult result) { collector.add(result); });
 
     auto audio = openAudio(path);
+    const double length = audio->announcedDuration();
+    if (onProgress && length > 0 && std::isfinite(length))
+        analyzer->setProgressHandler([&onProgress, length](double seconds) {
+            onProgress(std::clamp(seconds / length, 0.0, 1.0));
+        });
     if (auto last = analyzer->analyzeSequence(*audio))
         analyzer->finalizeAndFinish(*last);
     else

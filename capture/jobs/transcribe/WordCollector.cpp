@@ -1,5 +1,7 @@
 #include "jobs/transcribe/WordCollector.h"
 
+#include "text/Utf8.h"
+
 #include <cstdint>
 
 namespace quorvane::jobs::transcribe {
@@ -28,23 +30,10 @@ bool isWhitespace(char32_t c) {
 }
 
 // The code point starting at `i` and its length in bytes; a broken sequence
-// counts as one non-space byte.
+// counts as U+FFFD, which is not white space.
 std::pair<char32_t, std::size_t> decodeAt(std::string_view s, std::size_t i) {
-    const auto b = static_cast<unsigned char>(s[i]);
-    std::size_t len = b < 0x80           ? 1
-                      : (b >> 5) == 0x6  ? 2
-                      : (b >> 4) == 0xE  ? 3
-                      : (b >> 3) == 0x1E ? 4
-                                         : 0;
-    if (len == 0 || i + len > s.size()) return {0xFFFD, 1};
-    if (len == 1) return {b, 1};
-    char32_t c = b & (0x7F >> len);
-    for (std::size_t k = 1; k < len; ++k) {
-        const auto cont = static_cast<unsigned char>(s[i + k]);
-        if ((cont & 0xC0) != 0x80) return {0xFFFD, 1};
-        c = (c << 6) | (cont & 0x3F);
-    }
-    return {c, len};
+    const text::Decoded d = text::decodeAt(s, i);
+    return {d.codePoint, d.length};
 }
 
 } // namespace
@@ -68,7 +57,7 @@ std::string trimWhitespace(std::string_view text) {
 void WordCollector::add(const platform::SpeechResult& result) {
     for (const auto& run : result.runs) {
         if (!run.timeRange) continue;
-        std::string text = trimWhitespace(run.text);
+        std::string text = text::validUtf8(trimWhitespace(run.text));
         if (text.empty()) continue;
         words_.push_back({std::move(text), run.timeRange->start, run.timeRange->end});
     }

@@ -1,5 +1,7 @@
 #include "jobs/windows/RealWindows.h"
 
+#include "text/Utf8.h"
+
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -41,8 +43,9 @@ std::vector<platform::Window> realWindows(platform::ScreenCaptureService& servic
 json::Object describe(const platform::Window& window) {
     return {
         {"id", json::Value(static_cast<long long>(window.windowID))},
-        {"app", window.owningApplication ? window.owningApplication->applicationName : ""},
-        {"title", window.title.value_or("")},
+        {"app", text::validUtf8(window.owningApplication ? window.owningApplication->applicationName
+                                                         : "")},
+        {"title", text::validUtf8(window.title.value_or(""))},
         {"width", json::Value(static_cast<long long>(truncatedSize(window.frame.width)))},
         {"height", json::Value(static_cast<long long>(truncatedSize(window.frame.height)))},
     };
