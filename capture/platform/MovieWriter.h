@@ -54,17 +54,25 @@ class MovieWriter {
   public:
     virtual ~MovieWriter() = default;
 
-    // Encodes `frame` (scaled to the movie's size when it differs) shown from
-    // `time` seconds, on the movie's timeline (the first frame is usually 0).
-    // Times must increase; a frame not later than the previous one is dropped.
+    // Encodes `frame` shown from `time` seconds, on the movie's timeline (the
+    // first frame is usually 0). A frame of another size is scaled to fit
+    // with its aspect kept and centred on black (one at most one pixel
+    // smaller each way is padded, not scaled). Times must increase; a frame
+    // not later than the previous one is dropped.
     virtual void writeVideo(const VideoFrame& frame, double time) = 0;
+
+    // When a key frame is due at `time` (the newest is keyFrameSeconds old),
+    // encodes the last picture again there as one, so that a still picture
+    // keeps making fragments; otherwise, or before any picture, does nothing.
+    virtual void refresh(double /*time*/) {}
 
     // Appends interleaved signed 16-bit samples (settings' channel count) whose
     // first sample plays at `time` seconds. Without an audio track: ignored.
     virtual void writeAudio(const std::int16_t* samples, int frames, double time) = 0;
 
-    // Ends the movie: the last picture lasts until `endTime`, everything is
-    // flushed and the file closed. Nothing may be written after it.
+    // Ends the movie: the last picture lasts until `endTime` (shown once more
+    // just before it when it stood still for more than two frame intervals),
+    // everything is flushed and the file closed. Nothing may be written after it.
     virtual void finish(double endTime) = 0;
 
     // Number of video frames encoded so far.

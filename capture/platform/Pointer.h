@@ -21,6 +21,10 @@ class PointerSource {
     virtual Point mouseLocation() = 0;
     // A bit mask of the mouse buttons held now; bit 0 is the primary button.
     virtual unsigned pressedMouseButtons() = 0;
+    // Presses of the primary button since the previous call that the latest
+    // pressedMouseButtons() answer already reflects, including presses
+    // released again in between; 0 where presses are not reported.
+    virtual int primaryPresses() { return 0; }
     // The main display's height in points.
     virtual double mainDisplayHeight() = 0;
 };

@@ -114,7 +114,9 @@ void finishWithPlainError(std::string_view line) {
 }
 
 void writeStandardError(std::string_view bytes) {
-    writeAll(STDERR_FILENO, bytes);
+    // Progress drawings: under the output lock, and never after the final line.
+    const std::lock_guard lock(outputLock);
+    if (!ended) io::writeAll(STDERR_FILENO, bytes);
 }
 
 } // namespace quorvane::shell

@@ -57,7 +57,9 @@ TEST_F(MovieWriterTest, VariableRateMovieLastsUntilTheStop) {
     writer->writeVideo(a.frame(), 0.1); // not later than the previous one: dropped
     writer->writeVideo(a.frame(), 0.5);
     writer->finish(3.0); // the window stood still from 0.5 s until the stop
-    EXPECT_EQ(writer->framesWritten(), 3);
+    // The still picture is shown once more just before the stop, so that
+    // seeking near the end finds it.
+    EXPECT_EQ(writer->framesWritten(), 4);
 
     const auto p = quorvane::testing::probe(s.path, true);
     ASSERT_TRUE(p.readable);
@@ -70,7 +72,26 @@ TEST_F(MovieWriterTest, VariableRateMovieLastsUntilTheStop) {
     EXPECT_EQ(v->at("height"), "240");
     EXPECT_EQ(v->at("pix_fmt"), "yuv420p");
     EXPECT_EQ(v->at("color_space"), "bt709");
-    EXPECT_EQ(v->at("nb_read_frames"), "3");
+    EXPECT_EQ(v->at("nb_read_frames"), "4");
+}
+
+TEST_F(MovieWriterTest, StillPictureKeepsMakingFragmentsWhenRefreshed) {
+    auto s = settings("still.mov", 320, 240);
+    s.video.keyFrameSeconds = 0.75;
+    {
+        auto writer = openMovieWriter(s);
+        Picture pic(320, 240, 0x80);
+        writer->writeVideo(pic.frame(), 0.0);
+        // Told the time twenty times a second; key frames only when due.
+        for (int i = 1; i <= 60; ++i)
+            writer->refresh(i / 20.0);
+        EXPECT_EQ(writer->framesWritten(), 9); // 4 key frames, each with the picture just before
+        // No finish(): as if the process had been killed at 3 s.
+    }
+    const auto p = quorvane::testing::probe(s.path);
+    ASSERT_TRUE(p.readable);
+    // On disk up to the last key frame (3.0 s), not just the first picture.
+    EXPECT_NEAR(p.duration(), 3.0, 0.05);
 }
 
 TEST_F(MovieWriterTest, SoundAndPictureTogether) {

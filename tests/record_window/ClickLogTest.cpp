@@ -150,6 +150,72 @@ TEST_F(ClickLogRun, HeldButtonIsOneClickAndEverySixthTickIsSampled) {
               "\"version\":1,\"window\":{\"height\":100,\"width\":200,\"x\":100,\"y\":50}}");
 }
 
+TEST_F(ClickLogRun, PressesBetweenTicksAreClicksAtTheNextTick) {
+    log->noteFirstFrame(0);
+    struct Step {
+        int presses; // reported since the previous tick
+        bool down;   // seen at the tick
+    };
+    const Step steps[] = {
+        {1, false},            // pressed and released between two ticks: a click at 0.1
+        {0, false}, {1, true}, // pressed and still held: one click at 0.3
+        {0, true},  {1, true}, // released and pressed again between two ticks: 0.5
+        {2, false},            // two quick presses: two clicks at 0.6
+        {0, false}, {0, true}, // a press only the poll saw: 0.8
+    };
+    int tick = 0;
+    for (const auto& step : steps) {
+        pointer->press(step.presses);
+        tickAt(++tick * 0.1, 150, 75, step.down);
+    }
+    const std::string text = finishAndRead();
+    std::string expected = "{\"clicks\":[";
+    for (const char* t : {"0.1", "0.3", "0.5", "0.6", "0.6", "0.8"})
+        expected += std::string(expected.back() == '[' ? "" : ",") + "{\"inside\":true,\"t\":" + t +
+                    ",\"x\":0.25,\"y\":0.25}";
+    EXPECT_EQ(text.substr(0, expected.size()), expected);
+    EXPECT_EQ(text.substr(expected.size(), 12), "],\"pointer\":");
+}
+
+TEST_F(ClickLogRun, WhileSamplingTheFileIsKeptUpToDateAboutOnceASecond) {
+    log->writeWhileSampling(movie);
+    log->noteFirstFrame(0);
+    const auto side = dir.path / "rec.clicks.json";
+    for (int i = 0; i < 59; ++i)
+        tickAt(i / 60.0, 200, 100, i == 30);
+    EXPECT_FALSE(std::filesystem::exists(side));
+    tickAt(59 / 60.0, 200, 100, false);
+    // The 60th tick writes what a finish would write at that moment.
+    ASSERT_TRUE(std::filesystem::exists(side));
+    const std::string interim = readFile(side);
+    EXPECT_EQ(interim.find("\"clicks\":[{\"inside\":true,\"t\":0.5,"), 1u) << interim;
+    tickAt(1.5, 150, 75, true);
+    const std::string last = finishAndRead();
+    EXPECT_NE(last, interim);
+    EXPECT_NE(last.find("\"t\":1.5"), std::string::npos) << last;
+}
+
+TEST_F(ClickLogRun, DiscardRemovesTheFileKeptWhileSampling) {
+    log->writeWhileSampling(movie);
+    for (int i = 0; i < 60; ++i)
+        tickAt(i / 60.0, 200, 100, false);
+    ASSERT_TRUE(std::filesystem::exists(dir.path / "rec.clicks.json"));
+    log->discard();
+    EXPECT_FALSE(std::filesystem::exists(dir.path / "rec.clicks.json"));
+    for (int i = 60; i < 130; ++i)
+        tickAt(i / 60.0, 200, 100, false);
+    EXPECT_FALSE(log->finish(movie));
+    EXPECT_FALSE(std::filesystem::exists(dir.path / "rec.clicks.json"));
+}
+
+TEST_F(ClickLogRun, DiscardLeavesAFileItDidNotWrite) {
+    { std::ofstream(dir.path / "rec.clicks.json") << "{}"; }
+    log->writeWhileSampling(movie);
+    tickAt(0, 200, 100, false);
+    log->discard();
+    EXPECT_EQ(readFile(dir.path / "rec.clicks.json"), "{}");
+}
+
 TEST_F(ClickLogRun, FirstFrameIsTheTimeBaseAndOnlyTheFirstNoteCounts) {
     for (int i = 0; i < 13; ++i)
         tickAt(100 + i * 0.1, 200, 100, i == 8);

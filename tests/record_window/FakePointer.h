@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <mutex>
+#include <utility>
 
 namespace quorvane::jobs::record_window::testing {
 
@@ -18,6 +19,11 @@ class FakePointer final : public platform::PointerSource {
     void setTime(double time) {
         std::lock_guard guard(lock_);
         time_ = time;
+    }
+    // Presses the next tick hears of, as raw button events report them.
+    void press(int count = 1) {
+        std::lock_guard guard(lock_);
+        presses_ += count;
     }
     void setDown(bool down) {
         std::lock_guard guard(lock_);
@@ -37,6 +43,10 @@ class FakePointer final : public platform::PointerSource {
         std::lock_guard guard(lock_);
         return buttons_;
     }
+    int primaryPresses() override {
+        std::lock_guard guard(lock_);
+        return std::exchange(presses_, 0);
+    }
     double mainDisplayHeight() override { return displayHeight; }
 
     double displayHeight = 1000;
@@ -47,6 +57,7 @@ class FakePointer final : public platform::PointerSource {
     double time_ = 0;
     platform::Point location_;
     unsigned buttons_ = 0;
+    int presses_ = 0;
 };
 
 } // namespace quorvane::jobs::record_window::testing

@@ -20,6 +20,7 @@ struct FakeWriter final : platform::MovieWriter {
         bool blocked = false; // writeVideo waits while set
         bool failAt3 = false;
         std::vector<double> times;
+        std::vector<double> refreshes;
         std::vector<std::uint8_t> firstBytes;
         double endTime = -1;
     };
@@ -33,12 +34,19 @@ struct FakeWriter final : platform::MovieWriter {
         s->times.push_back(time);
         s->firstBytes.push_back(frame.data[0][0]);
     }
+    void refresh(double time) override {
+        std::lock_guard guard(s->lock);
+        s->refreshes.push_back(time);
+    }
     void writeAudio(const std::int16_t*, int, double) override {}
     void finish(double endTime) override {
         std::lock_guard guard(s->lock);
         s->endTime = endTime;
     }
-    std::int64_t framesWritten() const override { return 0; }
+    std::int64_t framesWritten() const override {
+        std::lock_guard guard(s->lock);
+        return static_cast<std::int64_t>(s->times.size());
+    }
 };
 
 struct Pipeline {
@@ -121,6 +129,33 @@ TEST(MovieEncoder, WriteFailureIsReportedOnceAndTheMovieIsNotEnded) {
     EXPECT_EQ(p.failures, std::vector<std::string>{"No space left on device"});
     std::lock_guard guard(p.writer->lock);
     EXPECT_EQ(p.writer->times.size(), 3u);
+    EXPECT_EQ(p.writer->endTime, -1);
+}
+
+TEST(MovieEncoder, RefreshesReachTheWriterInOrderAndHoldNoSlot) {
+    Pipeline p(/*blocked=*/false);
+    ASSERT_TRUE(p.capture(1, 0.0));
+    // Far more refreshes than slots: none takes one.
+    for (int i = 1; i <= 20; ++i) {
+        QueuedFrame still;
+        still.refresh = true;
+        still.time = i * 0.1;
+        p.queue.push(still);
+    }
+    ASSERT_TRUE(p.capture(2, 2.5));
+    p.encoder->finish(3.0);
+    std::lock_guard guard(p.writer->lock);
+    EXPECT_EQ(p.writer->times, (std::vector<double>{0.0, 2.5}));
+    ASSERT_EQ(p.writer->refreshes.size(), 20u);
+    EXPECT_DOUBLE_EQ(p.writer->refreshes.back(), 2.0);
+    EXPECT_EQ(p.writer->endTime, 3.0);
+}
+
+TEST(MovieEncoder, AMovieWithoutAPictureIsAFailure) {
+    Pipeline p(/*blocked=*/false);
+    p.encoder->finish(1.0);
+    EXPECT_EQ(p.failures, std::vector<std::string>{"The window sent no picture."});
+    std::lock_guard guard(p.writer->lock);
     EXPECT_EQ(p.writer->endTime, -1);
 }
 

@@ -1,6 +1,7 @@
 """record-window through the real binary on private Xvfb displays with real
-X clients: window choice, events and stop triggers, the movie (ffprobe), the
-click log (xdotool presses), covered and closed windows, a killed recorder."""
+X clients: window choice, events and stop triggers, the movie (ffprobe and
+decoded frames), the click log (xdotool presses and quick clicks), covered,
+resized and closed windows, a killed recorder, 16- and 30-bit displays."""
 import json
 import os
 import select
@@ -14,6 +15,33 @@ from quorvane_test import CAPTURE, Xvfb, ffprobe, temp_dir
 STARTED_KEYS = ["app", "event", "height", "id", "ok", "title", "width"]
 STOPPED_KEYS = ["clicks", "event", "file", "ok"]
 ANIMATION = "while :; do date +%s.%N; sleep 0.02; done"
+
+
+def frame_at(movie, seconds, width, height, from_end=False):
+    """The picture shown at `seconds` (from the end when `from_end`) as RGB
+    bytes, or b"" when there is none."""
+    seek = ["-sseof", f"-{seconds}"] if from_end else ["-ss", str(seconds)]
+    out = subprocess.run(["ffmpeg", "-v", "error", *seek, "-i", movie, "-frames:v", "1",
+                          "-f", "rawvideo", "-pix_fmt", "rgb24", "-"],
+                         capture_output=True, check=True).stdout
+    return out[:width * height * 3]
+
+
+def last_frame(movie, width, height):
+    """The movie's last picture as RGB bytes."""
+    out = subprocess.run(["ffmpeg", "-v", "error", "-i", movie, "-f", "rawvideo", "-pix_fmt",
+                          "rgb24", "-"], capture_output=True, check=True).stdout
+    size = width * height * 3
+    return out[-size:] if len(out) >= size else b""
+
+
+def pixel(picture, width, x, y):
+    i = (y * width + x) * 3
+    return tuple(picture[i:i + 3])
+
+
+def mean_difference(a, b):
+    return sum(abs(p - q) for p, q in zip(a, b)) / max(len(a), 1)
 
 
 class Recorder:
@@ -263,6 +291,27 @@ class RecordWindow(unittest.TestCase):
         self.assertTrue(all(sorted(p) == ["t", "x", "y"] for p in log["pointer"]))
 
 
+    def test_quick_clicks_each_count(self):
+        r = self.recorder("--out", self.movie, "--app", "Logo", "--no-cursor")
+        self.started(r)
+        # xdotool click presses and releases within a millisecond, well inside
+        # one 60 Hz tick.
+        points = [(650, 550), (800, 650), (990, 790)]
+        for px, py in points:
+            self.x.run("xdotool", "mousemove", str(px), str(py), "click", "1", check=True)
+            time.sleep(0.2)
+        self.x.run("xdotool", "click", "3", check=True)  # not the primary button
+        time.sleep(0.2)
+        r.stop()
+        with open(self.stopped(r)["clicks"]) as f:
+            clicks = json.load(f)["clicks"]
+        self.assertEqual(len(clicks), len(points), clicks)
+        for click, (px, py) in zip(clicks, points):
+            self.assertAlmostEqual(click["x"], round((px - 601) / 400, 4), places=4)
+            self.assertAlmostEqual(click["y"], round((py - 501) / 300, 4), places=4)
+            self.assertIs(click["inside"], True)
+
+
 class WindowsThatChange(unittest.TestCase):
     """Each test gets a fresh display: windows are covered, closed and killed here."""
 
@@ -296,6 +345,66 @@ class WindowsThatChange(unittest.TestCase):
         red_level, green, blue = pixel
         self.assertGreater(red_level, 200, pixel)
         self.assertLess(blue, 60, pixel)
+
+    def test_resized_window_keeps_its_proportions(self):
+        self.x.spawn("xlogo", "-title", "Shrinking", "-bg", "red", "-fg", "red",
+                     "-geometry", "400x300+10+10")
+        window = self.x.wait_for_window("Shrinking", timeout=60)
+        r = self.recorder("--out", self.movie, "--window-id", str(window), "--no-cursor")
+        event = r.line()
+        self.assertEqual((event["width"], event["height"]), (400, 300))
+        time.sleep(0.5)
+        # Half as wide, as tall: the picture keeps its shape between black bars.
+        self.x.run("xdotool", "windowsize", str(window), "200", "300", check=True)
+        time.sleep(1)
+        r.stop()
+        status, _ = r.rest()
+        self.assertEqual(status, 0)
+        last = last_frame(self.movie, 400, 300)
+        self.assertEqual(len(last), 400 * 300 * 3)
+        for x, red in [(20, False), (95, False), (110, True), (200, True), (290, True),
+                       (305, False), (380, False)]:
+            r_, g, b = pixel(last, 400, x, 150)
+            if red:
+                self.assertGreater(r_, 180, (x, r_, g, b))
+                self.assertLess(g + b, 80, (x, r_, g, b))
+            else:
+                self.assertLess(r_ + g + b, 60, (x, r_, g, b))
+
+    def test_killed_after_motion_and_stillness_keeps_all_but_the_last_second(self):
+        # Counts for two seconds, then stands still.
+        self.x.spawn("xterm", "-T", "Settling", "-geometry", "50x16+0+0", "-e",
+                     "for i in $(seq 100); do date +%N; sleep 0.02; done; sleep 600")
+        window = self.x.wait_for_window("Settling", timeout=60)
+        r = self.recorder("--out", self.movie, "--window-id", str(window), "--no-cursor")
+        event = r.line()
+        started = time.monotonic()
+        width, height = event["width"], event["height"]
+        self.x.run("xdotool", "mousemove", "20", "20", "click", "1", check=True)
+        time.sleep(6)
+        r.proc.send_signal(signal.SIGKILL)
+        r.proc.wait()
+        recorded = time.monotonic() - started
+        duration = float(ffprobe(self.movie)["format"]["duration"])
+        self.assertGreater(duration, recorded - 1.2, (duration, recorded))
+        self.assertLess(duration, recorded + 0.2, (duration, recorded))
+        # The last picture is the window as it stands now, not as it moved.
+        grab = subprocess.run(
+            ["ffmpeg", "-v", "error", "-f", "x11grab", "-window_id", str(window),
+             "-draw_mouse", "0", "-i", self.x.display, "-frames:v", "1", "-f", "rawvideo", "-pix_fmt",
+             "rgb24", "-"], env=self.x.env, capture_output=True, check=True).stdout
+        last = last_frame(self.movie, width, height)
+        early = frame_at(self.movie, 0.5, width, height)
+        self.assertLess(mean_difference(last, grab), 4)
+        self.assertGreater(mean_difference(early, grab), mean_difference(last, grab))
+        # Near the end there is a picture to seek to.
+        self.assertEqual(len(frame_at(self.movie, 0.3, width, height, from_end=True)),
+                         width * height * 3)
+        with open(os.path.join(self.dir, "rec.clicks.json")) as f:
+            log = json.load(f)
+        self.assertEqual(log["version"], 1)
+        self.assertEqual(len(log["clicks"]), 1, log["clicks"])
+        self.assertGreater(log["pointer"][-1]["t"], recorded - 2)
 
     def test_closed_window_ends_with_a_reason(self):
         client = self.x.spawn("xlogo", "-title", "Closing", "-geometry", "300x200+10+10")
@@ -337,6 +446,61 @@ class WindowsThatChange(unittest.TestCase):
              "-show_entries", "stream=nb_read_frames", "-of", "csv=p=0", self.movie],
             capture_output=True, text=True, check=True).stdout.strip()
         self.assertGreater(int(frames), 10)
+
+
+
+class OtherDepths(unittest.TestCase):
+    """16- and 30-bit displays record true colours; a stop right after the
+    start still gives the window's picture."""
+
+    def test_colours_at_each_depth(self):
+        for depth in (16, 30):
+            with self.subTest(depth=depth), Xvfb(size=f"800x600x{depth}") as x:
+                d = temp_dir(self)
+                movie = os.path.join(d, "rec.mov")
+                x.spawn("xlogo", "-title", "Red", "-bg", "#ff0000", "-fg", "#ff0000",
+                        "-geometry", "300x200+10+10")
+                x.wait_for_window("Red", timeout=60)
+                access = subprocess.run([CAPTURE, "screen-access"], env=x.env,
+                                        capture_output=True, text=True)
+                self.assertEqual(json.loads(access.stdout)["granted"], True)
+                r = Recorder(x, "--out", movie, "--app", "xlogo", "--no-cursor")
+                self.addCleanup(r.kill)
+                self.assertEqual(r.line()["event"], "started")
+                r.stop()  # before the capture thread took a picture of its own
+                status, lines = r.rest()
+                self.assertEqual(status, 0, lines)
+                self.assertIs(lines[-1]["ok"], True)
+                picture = last_frame(movie, 300, 200)
+                self.assertEqual(len(picture), 300 * 200 * 3)
+                red, green, blue = pixel(picture, 300, 150, 100)
+                self.assertGreater(red, 240, (red, green, blue))
+                self.assertLess(green + blue, 20, (red, green, blue))
+
+    def test_colour_maps_are_refused_before_started_and_leave_no_movie(self):
+        with Xvfb(size="800x600x8") as x:
+            movie = os.path.join(temp_dir(self), "rec.mov")
+            x.spawn("xlogo", "-title", "Mapped", "-geometry", "300x200+10+10")
+            x.wait_for_window("Mapped", timeout=60)
+            access = subprocess.run([CAPTURE, "screen-access"], env=x.env, capture_output=True,
+                                    text=True)
+            self.assertEqual(json.loads(access.stdout)["granted"], False)
+            r = Recorder(x, "--out", movie, "--app", "xlogo")
+            self.addCleanup(r.kill)
+            status, lines = r.rest()
+            self.assertEqual(status, 1, lines)
+            self.assertEqual(len(lines), 1, lines)
+            self.assertIs(lines[0]["ok"], False)
+            self.assertFalse(os.path.exists(movie))
+
+    def test_no_access_where_shared_memory_cannot_be_attached(self):
+        with Xvfb(size="800x600x24") as x:
+            # Another IPC namespace: the server cannot see this process's segments.
+            r = subprocess.run(["unshare", "-i", CAPTURE, "screen-access"], env=x.env,
+                               capture_output=True, text=True)
+            if r.returncode != 0 and not r.stdout:
+                self.skipTest("unshare -i is not allowed here")
+            self.assertEqual(json.loads(r.stdout), {"granted": False, "ok": True})
 
 
 if __name__ == "__main__":

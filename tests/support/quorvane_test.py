@@ -63,7 +63,11 @@ class Xvfb:
     def __enter__(self):
         read_fd, write_fd = os.pipe()
         server = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", self.size, "-nolisten", "tcp"],
+            # -noreset: a short-lived client (xdotool) that leaves while the
+            # first window's client is still connecting would otherwise reset
+            # the server under it.
+            ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", self.size, "-nolisten", "tcp",
+             "-noreset"],
             pass_fds=(write_fd,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         os.close(write_fd)
         number = b""

@@ -1,9 +1,12 @@
 // The movie writer on FFmpeg: libx264 (+ the native AAC encoder) into a
 // fragmented QuickTime movie. Fragments start at every key frame and each
 // packet is flushed as it is written, so a killed process leaves a movie that
-// plays up to its last key frame.
+// plays up to its last key frame. Without sound the fragment before a key
+// frame is written out the moment that key frame is encoded, so the file on
+// disk is never more than one key-frame interval behind.
 #include "platform/MovieWriter.h"
 
+#include "ffmpeg/BgraToYuv.h"
 #include "ffmpeg/FileUrl.h"
 #include "ffmpeg/Handles.h"
 #include "ffmpeg/QuietLog.h"
@@ -13,8 +16,11 @@ extern "C" {
 #include <libavutil/opt.h>
 }
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
+#include <optional>
 #include <vector>
 
 namespace quorvane::platform {
@@ -38,6 +44,28 @@ AVPixelFormat avFormat(PixelFormat f) {
         return AV_PIX_FMT_YUV420P;
     }
     return AV_PIX_FMT_NONE;
+}
+
+// Where a picture goes in the movie: scaled to fit with its aspect kept and
+// centred, or, when it is at most one pixel smaller each way (an odd size in
+// an even movie), put at the top-left unscaled with the rest padded.
+struct Placement {
+    int x = 0, y = 0, width = 0, height = 0;
+};
+
+Placement fitPicture(int width, int height, int movieWidth, int movieHeight) {
+    if (width <= movieWidth && height <= movieHeight && movieWidth - width <= 1 &&
+        movieHeight - height <= 1)
+        return {0, 0, width, height};
+    const double scale = std::min(static_cast<double>(movieWidth) / width,
+                                  static_cast<double>(movieHeight) / height);
+    // Even sizes and places, so that the half-size colour planes line up.
+    auto even = [](double v, int limit) {
+        return std::clamp(2 * static_cast<int>(std::lround(v / 2)), 2, limit);
+    };
+    const int w = even(width * scale, movieWidth);
+    const int h = even(height * scale, movieHeight);
+    return {(movieWidth - w) / 4 * 2, (movieHeight - h) / 4 * 2, w, h};
 }
 
 class FfmpegMovieWriter final : public MovieWriter {
@@ -77,18 +105,17 @@ class FfmpegMovieWriter final : public MovieWriter {
     void writeVideo(const VideoFrame& in, double time) override {
         if (finished_) return;
         if (!std::isfinite(time)) return;
-        const std::int64_t pts = std::llround(time * kVideoTimeBase.den);
-        if (pts <= lastPts_) return;
+        if (std::llround(time * kVideoTimeBase.den) <= lastPts_) return;
+        if (keyFrameDue(time)) showAgainBefore(time);
         convert(in);
-        frame_->pts = pts;
-        const bool key =
-            frames_ == 0 || time - lastKeyTime_ >= settings_.video.keyFrameSeconds - 1e-6;
-        frame_->pict_type = key ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
-        if (key) lastKeyTime_ = time;
-        lastPts_ = pts;
-        ++frames_;
-        check(avcodec_send_frame(video_.get(), frame_.get()));
-        drainVideo();
+        encode(time);
+    }
+
+    void refresh(double time) override {
+        if (finished_ || frames_ == 0 || !std::isfinite(time)) return;
+        if (!keyFrameDue(time)) return;
+        showAgainBefore(time);
+        encode(time); // the converted picture is still in frame_
     }
 
     void writeAudio(const std::int16_t* samples, int count, double time) override {
@@ -116,6 +143,7 @@ class FfmpegMovieWriter final : public MovieWriter {
     void finish(double endTime) override {
         if (finished_) return;
         finished_ = true;
+        if (std::isfinite(endTime)) showAgainBefore(endTime);
         check(avcodec_send_frame(video_.get(), nullptr));
         drainVideo();
         if (haveHeld_) {
@@ -137,6 +165,36 @@ class FfmpegMovieWriter final : public MovieWriter {
     std::int64_t framesWritten() const override { return frames_; }
 
   private:
+    bool keyFrameDue(double time) const {
+        return frames_ == 0 || time - lastKeyTime_ >= settings_.video.keyFrameSeconds - 1e-6;
+    }
+
+    // Before a fragment ends (at a key frame, or at the end of the movie) a
+    // picture that stood still for more than two frame intervals is shown
+    // once more just before, so that seeking anywhere up to the end finds a
+    // picture there, in a finished movie and in one cut short alike.
+    void showAgainBefore(double time) {
+        const double interval = 1.0 / std::max(1.0, settings_.video.expectedFps);
+        if (frames_ > 0 && time - lastTime_ > 2 * interval)
+            encode(time - interval / 2, /*mayBeKey=*/false);
+    }
+
+    // Encodes the picture in frame_ shown from `time`; dropped unless later
+    // than the previous one.
+    void encode(double time, bool mayBeKey = true) {
+        const std::int64_t pts = std::llround(time * kVideoTimeBase.den);
+        if (pts <= lastPts_) return;
+        frame_->pts = pts;
+        const bool key = mayBeKey && keyFrameDue(time);
+        frame_->pict_type = key ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
+        if (key) lastKeyTime_ = time;
+        lastPts_ = pts;
+        lastTime_ = time;
+        ++frames_;
+        check(avcodec_send_frame(video_.get(), frame_.get()));
+        drainVideo();
+    }
+
     void openVideo() {
         const auto& v = settings_.video;
         const AVCodec* codec = avcodec_find_encoder_by_name("libx264");
@@ -217,8 +275,33 @@ class FfmpegMovieWriter final : public MovieWriter {
         if (in.width <= 0 || in.height <= 0 || !in.data[0])
             throw MovieError("The picture to write is empty.");
         const AVPixelFormat fmt = avFormat(in.format);
+        const Placement place = fitPicture(in.width, in.height, frame_->width, frame_->height);
+        check(av_frame_make_writable(frame_.get()));
+        if (in.format == PixelFormat::BGRA && place.width == in.width &&
+            place.height == in.height) {
+            // Nothing to scale: the quick converter, straight into place.
+            if (!bgraPlaced_ || bgraPlaced_->x != place.x || bgraPlaced_->y != place.y ||
+                bgraPlaced_->width != place.width || bgraPlaced_->height != place.height) {
+                if (place.width != frame_->width || place.height != frame_->height) paintBlack();
+                bgraPlaced_ = place;
+                sws_.reset(); // a later scaled picture sets its own up
+            }
+            ff::bgraToI420Bt709(
+                in.data[0], in.stride[0], in.width, in.height,
+                frame_->data[0] + static_cast<std::ptrdiff_t>(place.y) * frame_->linesize[0] +
+                    place.x,
+                frame_->linesize[0],
+                frame_->data[1] + static_cast<std::ptrdiff_t>(place.y / 2) * frame_->linesize[1] +
+                    place.x / 2,
+                frame_->linesize[1],
+                frame_->data[2] + static_cast<std::ptrdiff_t>(place.y / 2) * frame_->linesize[2] +
+                    place.x / 2,
+                frame_->linesize[2]);
+            return;
+        }
+        bgraPlaced_.reset();
         if (!sws_ || swsFormat_ != fmt || swsWidth_ != in.width || swsHeight_ != in.height) {
-            sws_.reset(sws_getContext(in.width, in.height, fmt, frame_->width, frame_->height,
+            sws_.reset(sws_getContext(in.width, in.height, fmt, place.width, place.height,
                                       AV_PIX_FMT_YUV420P, SWS_BILINEAR, nullptr, nullptr, nullptr));
             if (!sws_) throw MovieError("The picture cannot be converted for the movie.");
             const int* bt709 = sws_getCoefficients(SWS_CS_ITU709);
@@ -228,9 +311,47 @@ class FfmpegMovieWriter final : public MovieWriter {
             swsFormat_ = fmt;
             swsWidth_ = in.width;
             swsHeight_ = in.height;
+            // What the picture leaves free is black.
+            if (place.width != frame_->width || place.height != frame_->height) paintBlack();
         }
-        check(av_frame_make_writable(frame_.get()));
-        sws_scale(sws_.get(), in.data, in.stride, 0, in.height, frame_->data, frame_->linesize);
+        if (place.width == frame_->width && place.height == frame_->height) {
+            sws_scale(sws_.get(), in.data, in.stride, 0, in.height, frame_->data, frame_->linesize);
+            return;
+        }
+        // The scaler may write past the end of its rows: scale aside, then
+        // copy exactly the picture's rectangle onto the black.
+        if (!placed_ || placed_->width != place.width || placed_->height != place.height) {
+            placed_.reset(av_frame_alloc());
+            if (!placed_) throw MovieError("Out of memory.");
+            placed_->format = AV_PIX_FMT_YUV420P;
+            placed_->width = place.width;
+            placed_->height = place.height;
+            check(av_frame_get_buffer(placed_.get(), 0));
+        }
+        sws_scale(sws_.get(), in.data, in.stride, 0, in.height, placed_->data, placed_->linesize);
+        for (int i = 0; i < 3; ++i) {
+            const int shift = i == 0 ? 0 : 1;
+            const int rows = (place.height + shift) >> shift;
+            const int bytes = (place.width + shift) >> shift;
+            std::uint8_t* to = frame_->data[i] +
+                               static_cast<std::ptrdiff_t>(place.y >> shift) * frame_->linesize[i] +
+                               (place.x >> shift);
+            for (int r = 0; r < rows; ++r)
+                std::memcpy(to + static_cast<std::ptrdiff_t>(r) * frame_->linesize[i],
+                            placed_->data[i] +
+                                static_cast<std::ptrdiff_t>(r) * placed_->linesize[i],
+                            static_cast<std::size_t>(bytes));
+        }
+    }
+
+    void paintBlack() {
+        for (int i = 0; i < 3; ++i) {
+            const int rows = i == 0 ? frame_->height : (frame_->height + 1) / 2;
+            const int bytes = i == 0 ? frame_->width : (frame_->width + 1) / 2;
+            for (int r = 0; r < rows; ++r)
+                std::memset(frame_->data[i] + static_cast<std::ptrdiff_t>(r) * frame_->linesize[i],
+                            i == 0 ? 16 : 128, static_cast<std::size_t>(bytes));
+        }
     }
 
     void drainVideo() {
@@ -241,6 +362,8 @@ class FfmpegMovieWriter final : public MovieWriter {
             if (haveHeld_) {
                 held_->duration = std::max<std::int64_t>(packet_->dts - held_->dts, 1);
                 writeHeld();
+                // Everything before this key frame is complete: out to disk.
+                if (!audio_ && (packet_->flags & AV_PKT_FLAG_KEY)) flushFragment();
             }
             av_packet_move_ref(held_.get(), packet_.get());
             haveHeld_ = true;
@@ -253,6 +376,11 @@ class FfmpegMovieWriter final : public MovieWriter {
         const int r = av_interleaved_write_frame(out_.get(), held_.get());
         haveHeld_ = false;
         check(r);
+        checkIo();
+    }
+
+    void flushFragment() {
+        check(av_write_frame(out_.get(), nullptr));
         checkIo();
     }
 
@@ -325,6 +453,8 @@ class FfmpegMovieWriter final : public MovieWriter {
     AVStream* audioStream_ = nullptr;
     ff::Frame frame_;
     ff::Frame audioFrame_;
+    ff::Frame placed_;                    // a picture scaled to fit, before it goes onto the black
+    std::optional<Placement> bgraPlaced_; // where the quick converter last wrote
     ff::Packet packet_;
     ff::Packet held_; // the newest video packet, written once its duration is known
     bool haveHeld_ = false;
@@ -338,6 +468,7 @@ class FfmpegMovieWriter final : public MovieWriter {
     std::int64_t audioNext_ = -1; // pts of the first sample in the fifo
     std::int64_t lastPts_ = std::numeric_limits<std::int64_t>::min();
     double lastKeyTime_ = 0;
+    double lastTime_ = 0; // time of the newest picture encoded
     std::int64_t frames_ = 0;
     bool finished_ = false;
 };

@@ -17,6 +17,9 @@ struct QueuedFrame {
     int height = 0;
     int stride = 0;
     double time = 0; // seconds on the movie's timeline
+    // No picture: a still moment at `time`, where the movie may repeat its
+    // last picture (MovieWriter::refresh). Holds no slot.
+    bool refresh = false;
 };
 
 class FrameQueue {
@@ -29,7 +32,7 @@ class FrameQueue {
     // A slot to capture into, or nothing when all are in use.
     std::optional<int> acquire() {
         std::lock_guard guard(lock_);
-        if (free_.empty() || waiting_.size() >= depth_) return std::nullopt;
+        if (free_.empty() || pictures_ >= depth_) return std::nullopt;
         const int slot = free_.back();
         free_.pop_back();
         return slot;
@@ -40,11 +43,13 @@ class FrameQueue {
         free_.push_back(slot);
     }
 
-    // Queues a captured frame (its slot stays busy until the encoder releases it).
+    // Queues a captured frame (its slot stays busy until the encoder releases
+    // it) or a refresh.
     void push(const QueuedFrame& frame) {
         {
             std::lock_guard guard(lock_);
             waiting_.push_back(frame);
+            if (!frame.refresh) ++pictures_;
         }
         ready_.notify_one();
     }
@@ -56,6 +61,7 @@ class FrameQueue {
         if (waiting_.empty()) return std::nullopt;
         const QueuedFrame frame = waiting_.front();
         waiting_.pop_front();
+        if (!frame.refresh) --pictures_;
         return frame;
     }
 
@@ -72,6 +78,7 @@ class FrameQueue {
     std::mutex lock_;
     std::condition_variable ready_;
     std::deque<QueuedFrame> waiting_;
+    std::size_t pictures_ = 0; // refreshes in waiting_ do not count against depth_
     std::vector<int> free_;
     bool closed_ = false;
 };

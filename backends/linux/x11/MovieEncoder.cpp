@@ -16,6 +16,17 @@ MovieEncoder::~MovieEncoder() {
 
 void MovieEncoder::run() {
     while (auto frame = queue_.pop()) {
+        if (frame->refresh) {
+            if (!failed_) {
+                try {
+                    writer_->refresh(frame->time);
+                } catch (const platform::MovieError& e) {
+                    failed_ = true;
+                    onFailure_(e.what());
+                }
+            }
+            continue;
+        }
         if (!failed_) {
             platform::VideoFrame picture;
             picture.format = platform::PixelFormat::BGRA;
@@ -40,6 +51,12 @@ void MovieEncoder::finish(double endTime) {
     queue_.close();
     if (thread_.joinable()) thread_.join();
     if (failed_) return;
+    if (writer_->framesWritten() == 0) {
+        // A movie without a picture is no recording.
+        failed_ = true;
+        onFailure_("The window sent no picture.");
+        return;
+    }
     try {
         writer_->finish(endTime);
     } catch (const platform::MovieError& e) {

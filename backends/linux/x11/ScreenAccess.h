@@ -3,8 +3,9 @@
 
 namespace quorvane::backends::x11 {
 
-// Whether this display offers what window recording needs: Composite,
-// Damage, XFixes and MIT-SHM.
+// Whether a window recording would work on this display: it offers
+// Composite, Damage, XFixes and MIT-SHM, its screen's colour depth can be
+// recorded, and it can attach this process's shared memory.
 bool offersRecording(const XcbConnection& connection);
 
 // Screen recording is allowed when the display named by DISPLAY opens and

@@ -62,6 +62,10 @@ WindowSource::WindowSource(XcbConnection& connection, xcb_window_t window, bool 
         xcb_get_window_attributes_reply(c_, xcb_get_window_attributes(c_, window_), nullptr));
     if (!attributes) throw platform::ScreenCaptureError("The window is no longer on screen.");
     mapped_ = attributes->map_state != XCB_MAP_STATE_UNMAPPED;
+    auto layout = pixelLayout(c_, attributes->visual, geometry->depth);
+    if (!layout.layout) throw platform::ScreenCaptureError(layout.unsupported);
+    layout_ = *layout.layout;
+    converter_.emplace(layout_);
 
     const std::uint32_t events = XCB_EVENT_MASK_STRUCTURE_NOTIFY;
     if (!succeeded(c_,
@@ -123,8 +127,11 @@ void WindowSource::handleEvents(double now) {
         const std::uint8_t type = event->response_type & 0x7f;
         if (type == 0) continue; // an error of a request whose window went away
         if (type == damageEvent_ + XCB_DAMAGE_NOTIFY) {
+            // No further event comes until the damage is subtracted, which
+            // the next picture does: one event a picture, not one for each
+            // drawing request of a busy client.
             dirty_ = true;
-            xcb_damage_subtract(c_, damage_, XCB_NONE, XCB_NONE);
+            damagePending_ = true;
         } else if (type == fixesEvent_ + XCB_XFIXES_CURSOR_NOTIFY) {
             cursorStale_ = true;
         } else if (type == XCB_CONFIGURE_NOTIFY) {
@@ -207,12 +214,17 @@ bool WindowSource::changed() {
 
 bool WindowSource::capture(const ShmSegment& segment) {
     if (!pixmap_ || width_ <= 0 || height_ <= 0) return false;
-    const std::size_t bytes =
-        static_cast<std::size_t>(width_) * static_cast<std::size_t>(height_) * 4;
-    if (segment.size() < bytes) return false;
+    const std::size_t rowBytes = layout_.rowBytes(width_);
+    const std::size_t bytes = rowBytes * static_cast<std::size_t>(height_);
+    if (segment.size() < static_cast<std::size_t>(width_) * static_cast<std::size_t>(height_) * 4)
+        return false;
     // Changes from here on belong to the next picture.
     const bool wasDirty = dirty_;
     dirty_ = false;
+    if (damagePending_) {
+        xcb_damage_subtract(c_, damage_, XCB_NONE, XCB_NONE);
+        damagePending_ = false;
+    }
     Owned<xcb_shm_get_image_reply_t> image(xcb_shm_get_image_reply(
         c_,
         xcb_shm_get_image(c_, pixmap_, static_cast<std::int16_t>(pixmapX_),
@@ -224,6 +236,7 @@ bool WindowSource::capture(const ShmSegment& segment) {
         dirty_ = wasDirty;
         return false;
     }
+    converter_->toBgrx(segment.data(), width_, height_, rowBytes);
     if (drawCursor_) {
         drawCursor(segment.data());
         drawn_ = next_;

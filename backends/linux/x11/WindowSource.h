@@ -3,6 +3,7 @@
 // Composite (so covered and partly off-screen parts are true), read through
 // its named pixmap, watched with Damage for changes and with XFixes for the
 // cursor. Used from one thread only.
+#include "x11/PixelLayout.h"
 #include "x11/XcbConnection.h"
 
 #include <xcb/xcb.h>
@@ -18,8 +19,8 @@ class ShmSegment;
 
 class WindowSource {
   public:
-    // Throws platform::ScreenCaptureError when the display lacks an extension
-    // or the window is gone.
+    // Throws platform::ScreenCaptureError when the display lacks an extension,
+    // the window is gone or its colour depth cannot be recorded.
     WindowSource(XcbConnection& connection, xcb_window_t window, bool drawCursor);
     ~WindowSource();
     WindowSource(const WindowSource&) = delete;
@@ -40,8 +41,9 @@ class WindowSource {
     int width() const { return width_; }
     int height() const { return height_; }
 
-    // Takes the picture into `segment` (BGRX, width() * 4 bytes a row) and
-    // draws the cursor on it. False when the window could not be read.
+    // Takes the picture into `segment` (BGRX, width() * 4 bytes a row,
+    // whatever the window's depth) and draws the cursor on it. False when
+    // the window could not be read.
     bool capture(const ShmSegment& segment);
 
   private:
@@ -53,6 +55,8 @@ class WindowSource {
     xcb_connection_t* c_;
     const xcb_window_t window_;
     const bool drawCursor_;
+    std::optional<PixelConverter> converter_;
+    PixelLayout layout_;
     std::uint8_t damageEvent_ = 0;
     std::uint8_t fixesEvent_ = 0;
     std::uint32_t damage_ = 0;
@@ -64,7 +68,8 @@ class WindowSource {
     bool mapped_ = true;
     double unmappedSince_ = 0;
     bool destroyed_ = false;
-    bool dirty_ = true; // nothing taken yet
+    bool dirty_ = true;          // nothing taken yet
+    bool damagePending_ = false; // damage reported and not yet subtracted
 
     struct Cursor {
         int width = 0, height = 0, xhot = 0, yhot = 0;

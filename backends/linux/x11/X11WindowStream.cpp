@@ -38,11 +38,15 @@ class Wakeup {
     io::UniqueFd fd_;
 };
 
-// The movie's preset: the fastest one at sizes above 720p, so that 1080p at
-// 60 frames a second keeps up on two cores; a better one below.
-std::string presetFor(int width, int height) {
-    return static_cast<long>(width) * height > 1280L * 720 ? "ultrafast" : "superfast";
-}
+// The encoder's quickest preset at every size: it keeps 1080p at 60
+// frames a second within two cores (measured in bench/record-window, where
+// ffmpeg's own grabber is held to the same preset and rate factor).
+constexpr const char* moviePreset = "ultrafast";
+
+// Under one second with the time a tick and the encoder may take on top.
+constexpr double keyFrameSeconds = 0.75;
+// How often a still window tells the encoder the time (see QueuedFrame::refresh).
+constexpr double refreshSeconds = 0.05;
 
 class Stream final : public platform::WindowStream {
   public:
@@ -70,10 +74,12 @@ class Stream final : public platform::WindowStream {
         settings.path = configuration.outputPath;
         settings.video.width = config_.width;
         settings.video.height = config_.height;
-        settings.video.keyFrameSeconds = 1.0;
+        // A key frame, and with it a fragment on disk, at least this often,
+        // still pictures included: a killed recorder loses under a second.
+        settings.video.keyFrameSeconds = keyFrameSeconds;
         settings.video.expectedFps =
             static_cast<double>(config_.frameIntervalScale) / config_.frameIntervalValue;
-        settings.video.preset = presetFor(config_.width, config_.height);
+        settings.video.preset = moviePreset;
         settings.video.zeroLatency = true;
         std::unique_ptr<platform::MovieWriter> writer;
         try {
@@ -83,6 +89,7 @@ class Stream final : public platform::WindowStream {
                                                configuration.outputPath + ": " + e.what());
         }
         recordingDelegate_ = &delegate;
+        outputPath_ = configuration.outputPath;
         encoder_ = std::make_unique<MovieEncoder>(
             std::move(writer), frames_,
             [this](int slot) -> const std::uint8_t* {
@@ -94,11 +101,23 @@ class Stream final : public platform::WindowStream {
     }
 
     void startCapture() override {
-        connection_ = XcbConnection::open();
-        if (!connection_) throw platform::ScreenCaptureError("Quorvane cannot open the X display.");
-        source_ = std::make_unique<WindowSource>(*connection_, window_, config_.showsCursor);
-        // One segment to see that shared memory works before capture begins.
-        ensureSlot(0);
+        try {
+            connection_ = XcbConnection::open();
+            if (!connection_)
+                throw platform::ScreenCaptureError("Quorvane cannot open the X display.");
+            source_ = std::make_unique<WindowSource>(*connection_, window_, config_.showsCursor);
+            // The first picture before the recording counts as started, so that
+            // even a stop that comes at once leaves a movie with the window in it.
+            source_->handleEvents(platform::hostTimeNow());
+            if (!tick(platform::hostTimeNow()))
+                throw platform::ScreenCaptureError(
+                    "Quorvane could not take a picture of the window.");
+        } catch (...) {
+            // A recording that never started leaves no movie behind.
+            encoder_.reset();
+            if (!outputPath_.empty()) ::unlink(outputPath_.c_str());
+            throw;
+        }
         thread_ = std::thread([this] { run(); });
     }
 
@@ -129,29 +148,45 @@ class Stream final : public platform::WindowStream {
         });
     }
 
-    void tick(double now) {
+    // Takes a picture when the window changed. True when one was queued.
+    bool tick(double now) {
         if (!source_->changed()) {
             deliver(FrameStatus::idle, now);
-            return;
+            refreshIfStill(now);
+            return false;
         }
         const auto slot = frames_.acquire();
-        if (!slot) return; // the encoder is behind: the change is taken next time
+        if (!slot) return false; // the encoder is behind: the change is taken next time
         try {
             ensureSlot(*slot);
         } catch (const platform::ScreenCaptureError&) {
             frames_.release(*slot);
-            return;
+            return false;
         }
         const double taken = platform::hostTimeNow();
         if (!source_->capture(*slots_[static_cast<std::size_t>(*slot)])) {
             frames_.release(*slot);
             deliver(FrameStatus::idle, now);
-            return;
+            refreshIfStill(now);
+            return false;
         }
         if (!firstFrame_) firstFrame_ = taken;
+        lastQueued_ = taken;
         frames_.push(QueuedFrame{*slot, source_->width(), source_->height(), source_->width() * 4,
                                  taken - *firstFrame_});
         deliver(FrameStatus::complete, taken);
+        return true;
+    }
+
+    // While nothing changes the encoder still hears the time now and then,
+    // and repeats the picture when a key frame is due.
+    void refreshIfStill(double now) {
+        if (!firstFrame_ || now - lastQueued_ < refreshSeconds) return;
+        lastQueued_ = now;
+        QueuedFrame refresh;
+        refresh.refresh = true;
+        refresh.time = now - *firstFrame_;
+        frames_.push(refresh);
     }
 
     void run() {
@@ -194,6 +229,7 @@ class Stream final : public platform::WindowStream {
     platform::StreamOutput* output_ = nullptr;
     runtime::Queue* outputQueue_ = nullptr;
     platform::RecordingOutputDelegate* recordingDelegate_ = nullptr;
+    std::string outputPath_; // the movie, removed again when the capture cannot start
 
     std::unique_ptr<XcbConnection> connection_;
     std::unique_ptr<WindowSource> source_;
@@ -201,6 +237,7 @@ class Stream final : public platform::WindowStream {
     std::vector<std::unique_ptr<ShmSegment>> slots_;
     std::unique_ptr<MovieEncoder> encoder_;
     std::optional<double> firstFrame_; // host time of the first picture taken
+    double lastQueued_ = 0;            // host time of the newest picture or refresh queued
 
     Wakeup wakeup_;
     std::atomic<bool> stopRequested_{false};

@@ -12,6 +12,7 @@
 #include <cmath>
 #include <fcntl.h>
 #include <filesystem>
+#include <iterator>
 #include <unistd.h>
 
 namespace quorvane::jobs::record_window {
@@ -19,6 +20,7 @@ namespace {
 
 constexpr std::chrono::nanoseconds tickInterval{16'666'667};
 constexpr std::int64_t ticksPerPointerSample = 6;
+constexpr std::int64_t ticksPerInterimWrite = 60;
 
 json::Decimal rounded(double value, int places) {
     return json::Decimal{text::roundHalfAwayFromZero(value, places)};
@@ -101,7 +103,7 @@ std::string sideFilePath(const std::string& videoFile) {
     return path.string();
 }
 
-bool writeAtomically(const std::string& path, const std::string& bytes) {
+bool writeAtomically(const std::string& path, const std::string& bytes, bool durable) {
     static std::atomic<unsigned> counter{0};
     const auto target = std::filesystem::path(path);
     std::string temp;
@@ -116,7 +118,7 @@ bool writeAtomically(const std::string& path, const std::string& bytes) {
     }
     if (!fd) return false;
     bool ok = io::writeAll(fd.get(), bytes);
-    ok = ok && ::fsync(fd.get()) == 0;
+    ok = ok && (!durable || ::fsync(fd.get()) == 0);
     ok = fd.close() && ok;
     ok = ok && ::rename(temp.c_str(), path.c_str()) == 0;
     if (!ok) ::unlink(temp.c_str());
@@ -140,18 +142,49 @@ void ClickLog::start(runtime::Queue& queue) {
     timer_->repeat(tickInterval, fire);
 }
 
+void ClickLog::writeWhileSampling(const std::string& videoFile) {
+    try {
+        interimPath_ = clicklog::sideFilePath(videoFile);
+    } catch (const std::exception&) {
+        // The current directory is gone: only the final write will tell.
+    }
+}
+
 void ClickLog::tick() {
     const double t = pointer_->now();
     const platform::Point location = pointer_->mouseLocation();
     const double displayHeight = pointer_->mainDisplayHeight();
     const Sample sample = clicklog::locate(t, location, displayHeight, frame_);
     const bool down = (pointer_->pressedMouseButtons() & 1u) != 0;
+    const int presses = pointer_->primaryPresses();
 
-    std::lock_guard guard(lock_);
-    if (down && !wasDown_) clicks_.push_back(sample);
-    wasDown_ = down;
-    if (ticks_ % ticksPerPointerSample == 0) pointerSamples_.push_back(sample);
-    ++ticks_;
+    bool writeNow = false;
+    {
+        std::lock_guard guard(lock_);
+        // Every press counts, even one that came and went between two ticks.
+        int clicks = presses;
+        if (clicks == 0 && down && !wasDown_) clicks = 1;
+        for (int i = 0; i < clicks; ++i)
+            clicks_.push_back(sample);
+        wasDown_ = down;
+        if (ticks_ % ticksPerPointerSample == 0) pointerSamples_.push_back(sample);
+        ++ticks_;
+        writeNow = interimPath_ && !written_ && ticks_ % ticksPerInterimWrite == 0;
+    }
+    if (writeNow) writeInterim();
+}
+
+void ClickLog::writeInterim() {
+    std::lock_guard writing(writeLock_);
+    std::optional<std::string> text;
+    {
+        std::lock_guard guard(lock_);
+        if (written_) return; // finished or discarded meanwhile
+        text = sideFileText();
+    }
+    // The process ending is what this guards against, not a power cut: no
+    // flush to the disk, which could hold up the sampling.
+    if (text && clicklog::writeAtomically(*interimPath_, *text, false)) interimWritten_ = true;
 }
 
 void ClickLog::noteFirstFrame(double time) {
@@ -159,12 +192,7 @@ void ClickLog::noteFirstFrame(double time) {
     if (!firstFrame_) firstFrame_ = time;
 }
 
-std::optional<std::string> ClickLog::finish(const std::string& videoFile) {
-    std::lock_guard guard(lock_);
-    timer_.reset();
-    if (written_) return std::nullopt;
-    written_ = true;
-
+std::optional<std::string> ClickLog::sideFileText() {
     double timeBase = 0;
     if (firstFrame_)
         timeBase = *firstFrame_;
@@ -174,12 +202,24 @@ std::optional<std::string> ClickLog::finish(const std::string& videoFile) {
         timeBase = pointerSamples_.front().time;
 
     auto before = [timeBase](const Sample& s) { return s.time < timeBase; };
-    std::erase_if(clicks_, before);
-    std::erase_if(pointerSamples_, before);
-    pointerSamples_ = clicklog::thin(std::move(pointerSamples_));
+    std::vector<Sample> clicks;
+    std::copy_if(clicks_.begin(), clicks_.end(), std::back_inserter(clicks),
+                 [&](const Sample& s) { return !before(s); });
+    std::vector<Sample> pointer;
+    std::copy_if(pointerSamples_.begin(), pointerSamples_.end(), std::back_inserter(pointer),
+                 [&](const Sample& s) { return !before(s); });
+    pointer = clicklog::thin(std::move(pointer));
+    return json::trySerialize(clicklog::sideFile(frame_, clicks, pointer, timeBase));
+}
 
-    const auto object = clicklog::sideFile(frame_, clicks_, pointerSamples_, timeBase);
-    auto text = json::trySerialize(object);
+std::optional<std::string> ClickLog::finish(const std::string& videoFile) {
+    std::lock_guard writing(writeLock_);
+    std::lock_guard guard(lock_);
+    timer_.reset();
+    if (written_) return std::nullopt;
+    written_ = true;
+
+    auto text = sideFileText();
     if (!text) return std::nullopt;
     std::string path;
     try {
@@ -189,6 +229,15 @@ std::optional<std::string> ClickLog::finish(const std::string& videoFile) {
     }
     if (!clicklog::writeAtomically(path, *text)) return std::nullopt;
     return path;
+}
+
+void ClickLog::discard() {
+    std::lock_guard writing(writeLock_);
+    std::lock_guard guard(lock_);
+    timer_.reset();
+    written_ = true;
+    if (interimWritten_) ::unlink(interimPath_->c_str());
+    interimWritten_ = false;
 }
 
 } // namespace quorvane::jobs::record_window

@@ -29,11 +29,18 @@ class ClickLog : public std::enable_shared_from_this<ClickLog> {
     // origin top-left of the main display, y down). `pointer` outlives the log.
     ClickLog(platform::Rect frame, std::shared_ptr<platform::PointerSource> pointer);
 
+    // Also writes the side file of `videoFile` about once a second while
+    // sampling, so that a recorder that is killed leaves one that covers all
+    // but its last second. Called before start().
+    void writeWhileSampling(const std::string& videoFile);
+
     // Starts sampling on `queue` (the main run loop): at once, then every
     // 16,666,667 ns. The timer holds only a weak reference to the log.
     void start(runtime::Queue& queue);
 
-    // One sampling step.
+    // One sampling step. A press of the primary button is a click at the
+    // tick that first sees the button down, or, when the pointer reports
+    // presses, at the tick after a press (even one released again before it).
     void tick();
 
     // Notes the host-clock time of the first complete captured frame; only
@@ -45,10 +52,24 @@ class ClickLog : public std::enable_shared_from_this<ClickLog> {
     // before or could not be written.
     std::optional<std::string> finish(const std::string& videoFile);
 
+    // Stops sampling and removes the side file written while sampling: the
+    // recording failed. Later calls of finish write nothing.
+    void discard();
+
     // The host clock now, in seconds (the clock the samples are taken on).
     double now() { return pointer_->now(); }
 
   private:
+    // The side file's bytes for the samples so far; nothing when they cannot
+    // be serialized. Called under lock_.
+    std::optional<std::string> sideFileText();
+    void writeInterim();
+
+    // Taken before lock_ around every write of the side file, so that a
+    // write made while sampling never lands after the final one.
+    std::mutex writeLock_;
+    std::optional<std::string> interimPath_; // set before start, then read only
+    bool interimWritten_ = false;            // guarded by writeLock_
     std::mutex lock_;
     const platform::Rect frame_;
     const std::shared_ptr<platform::PointerSource> pointer_;
@@ -84,7 +105,9 @@ std::string sideFilePath(const std::string& videoFile);
 
 // Writes `bytes` to `path` through a temporary file beside it that then
 // replaces the target. Returns false on any failure (nothing is left behind).
-bool writeAtomically(const std::string& path, const std::string& bytes);
+// `durable`: on the disk before the rename (survives a power cut, not only
+// the end of the process).
+bool writeAtomically(const std::string& path, const std::string& bytes, bool durable = true);
 
 } // namespace clicklog
 } // namespace quorvane::jobs::record_window

@@ -52,6 +52,7 @@ PixelSize WindowRecording::start(const platform::Window& window, int fps, bool c
 
     // Sampling begins before the capture does.
     auto log = std::make_shared<ClickLog>(window.frame, service_.makePointerSource());
+    log->writeWhileSampling(file_);
     {
         std::lock_guard guard(fieldsLock_);
         clickLog_ = log;
@@ -111,6 +112,8 @@ void WindowRecording::streamDidStop(const std::string& description) {
 
 void WindowRecording::recordingOutputDidFail(const std::string& description) {
     endingLock_.lock();
+    // A failed recording leaves no side file, not even the one kept while recording.
+    if (auto log = clickLog()) log->discard();
     shell::failWith("The recording failed. " + description);
 }
 
