@@ -15,6 +15,19 @@ namespace {
     failWith("Quorvane could not load its " + std::string(module) + " part. " + std::string(why));
 }
 
+// Beside the program in the build tree; under ../lib/quorvane/ once installed
+// (bin/ and lib/ share a prefix). When neither is there, the name beside the
+// program is the one the error gives.
+std::filesystem::path modulePath(const std::filesystem::path& program, std::string_view module) {
+    const auto file = "quorvane-capture-" + std::string(module) + ".so";
+    const auto beside = program.parent_path() / file;
+    const auto installed = program.parent_path().parent_path() / "lib" / "quorvane" / file;
+    std::error_code ec;
+    if (!std::filesystem::exists(beside, ec) && std::filesystem::exists(installed, ec))
+        return installed;
+    return beside;
+}
+
 std::string dlerrorText() {
     const char* text = ::dlerror();
     return text ? text : "";
@@ -27,7 +40,7 @@ void runJobModule(std::string_view module, const char* entry,
     std::error_code ec;
     const auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
     if (ec) cannotLoad(module, "Its own program file cannot be found: " + ec.message() + ".");
-    const auto path = self.parent_path() / ("quorvane-capture-" + std::string(module) + ".so");
+    const auto path = modulePath(self, module);
     void* handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!handle) cannotLoad(module, dlerrorText());
 

@@ -103,5 +103,43 @@ class Loading(unittest.TestCase):
             obj["error"])
 
 
+class InstalledLayout(unittest.TestCase):
+    """Installed, the program is in bin/ and its modules in lib/quorvane/; a
+    module beside the program (the build tree) comes first."""
+
+    def layout(self, beside=None, installed=None):
+        d = temp_dir(self)
+        os.makedirs(os.path.join(d, "bin"))
+        os.makedirs(os.path.join(d, "lib", "quorvane"))
+        program = os.path.join(d, "bin", "quorvane-capture")
+        shutil.copy(CAPTURE, program)
+        name = "quorvane-capture-windows.so"
+        if beside:
+            shutil.copy(beside, os.path.join(d, "bin", name))
+        if installed:
+            shutil.copy(installed, os.path.join(d, "lib", "quorvane", name))
+        return program
+
+    def test_which_module_runs(self):
+        real = os.path.join(os.path.dirname(CAPTURE), "quorvane-capture-windows.so")
+        foreign = os.path.join(STAND_INS, "quorvane-test-module-other-build.so")
+        permission = "Quorvane is not allowed to record the screen"
+        refused = "Quorvane could not load its windows part. "
+        cases = [
+            ("installed only", None, real, permission),
+            ("beside comes first", foreign, real, refused + ".*another build"),
+            ("installed of another build", None, foreign, refused + ".*another build"),
+            ("neither", None, None, refused + ".*bin/quorvane-capture-windows\\.so"),
+        ]
+        env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
+        for label, beside, installed, expected in cases:
+            with self.subTest(label):
+                program = self.layout(beside, installed)
+                r = subprocess.run([program, "windows"], capture_output=True, text=True,
+                                   timeout=60, env=env)
+                self.assertEqual(r.returncode, 1, r.stderr)
+                self.assertRegex(json.loads(r.stdout)["error"], "^" + expected)
+
+
 if __name__ == "__main__":
     unittest.main()
