@@ -3,12 +3,14 @@
 test host application listening on a real Unix-domain socket."""
 import json
 import os
+import shutil
 import socket
 import stat
 import subprocess
 import tempfile
 import threading
 import time
+import unittest
 
 BRIDGE = os.environ.get("QUORVANE_BRIDGE", "")
 WAIT = 60.0  # generous: the machine may be loaded, and a delivery may poll 15 s
@@ -215,3 +217,14 @@ def fake_launcher(bindir, marker):
 def short_temp_dir():
     # Socket paths must stay short: a fixed, small prefix under /tmp.
     return tempfile.mkdtemp(prefix="qb", dir="/tmp")
+
+
+class HostCase(unittest.TestCase):
+    """A test with a fresh test host listening in a short private folder."""
+
+    def setUp(self):
+        self.dir = short_temp_dir()
+        self.addCleanup(shutil.rmtree, self.dir, True)
+        self.path = os.path.join(self.dir, "app.sock")
+        self.host = Host(self.path).start()
+        self.addCleanup(lambda: self.host.stop())

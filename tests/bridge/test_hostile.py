@@ -11,7 +11,7 @@ import subprocess
 import time
 import unittest
 
-from bridge_peers import (BRIDGE, CLOSED, WAIT, Bridge, Host, minimal_env, short_temp_dir)
+from bridge_peers import BRIDGE, CLOSED, WAIT, Bridge, Host, HostCase, minimal_env, short_temp_dir
 
 TOO_LARGE = "That message is too large for Quorvane to pass on."
 LIMIT = 64 << 20
@@ -40,13 +40,7 @@ def deep(depth):
     return b"[" * depth + b"1" + b"]" * depth
 
 
-class HostileCase(unittest.TestCase):
-    def setUp(self):
-        self.dir = short_temp_dir()
-        self.addCleanup(shutil.rmtree, self.dir, True)
-        self.path = os.path.join(self.dir, "app.sock")
-        self.host = Host(self.path).start()
-        self.addCleanup(lambda: self.host.stop())
+class HostileCase(HostCase):
 
     def bridge(self, prefix=(), **env):
         b = Bridge(minimal_env(self.dir, QUORVANE_MCP_SOCKET=self.path, **env), prefix=prefix)

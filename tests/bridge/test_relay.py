@@ -3,7 +3,6 @@ framing, the handshake replay after restarts, and the bridge's error replies."""
 import fcntl
 import json
 import os
-import shutil
 import socket
 import struct
 import termios
@@ -11,17 +10,13 @@ import threading
 import time
 import unittest
 
-from bridge_peers import (CLOSED, NOTICE, WAIT, Bridge, Host, error_reply, minimal_env, objects,
-                          short_temp_dir)
+from bridge_peers import (CLOSED, NOTICE, WAIT, Bridge, Host, HostCase, error_reply, minimal_env,
+                          objects)
 
 
-class RelayCase(unittest.TestCase):
+class RelayCase(HostCase):
     def setUp(self):
-        self.dir = short_temp_dir()
-        self.addCleanup(shutil.rmtree, self.dir, True)
-        self.path = os.path.join(self.dir, "app.sock")
-        self.host = Host(self.path).start()
-        self.addCleanup(lambda: self.host.stop())
+        super().setUp()
         self.bridge = Bridge(minimal_env(self.dir, QUORVANE_MCP_SOCKET=self.path))
         self.addCleanup(self.bridge.kill)
 

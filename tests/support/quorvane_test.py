@@ -17,6 +17,18 @@ def fixture(*parts):
     return os.path.join(SOURCE_DIR, "tests", "fixtures", *parts)
 
 
+
+def stop_processes(procs):
+    """Ends the processes a test started, newest first: politely, then for good."""
+    for p in reversed(procs):
+        if p.poll() is None:
+            p.terminate()
+            try:
+                p.wait(5)
+            except subprocess.TimeoutExpired:
+                p.kill()
+                p.wait()
+
 class Result:
     def __init__(self, proc, stdout, stderr):
         self.returncode = proc.returncode
@@ -87,14 +99,7 @@ class Xvfb:
         return self
 
     def __exit__(self, *exc):
-        for p in reversed(self.procs):
-            if p.poll() is None:
-                p.terminate()
-                try:
-                    p.wait(5)
-                except subprocess.TimeoutExpired:
-                    p.kill()
-                    p.wait()
+        stop_processes(self.procs)
 
     def spawn(self, *cmd):
         """Starts an X client on this display; it is ended with the display."""

@@ -12,6 +12,8 @@ import tempfile
 import time
 import unittest
 
+from quorvane_test import stop_processes
+
 HERE = os.path.dirname(os.path.abspath(__file__))
 DEBIAN_PYTHON = "/usr/bin/python3"  # the one with python3-gi and python3-dbus
 FRONTEND = "/usr/libexec/xdg-desktop-portal"
@@ -162,14 +164,8 @@ class WaylandRig:
 
     # --- stop -------------------------------------------------------------
     def __exit__(self, *exc):
-        for p in reversed(self.procs):
-            if p.poll() is None:
-                p.terminate()
-                try:
-                    p.wait(5)
-                except subprocess.TimeoutExpired:
-                    p.kill()
-                    p.wait()
+        stop_processes(self.procs)
+        for p in self.procs:
             for pipe in (p.stdin, p.stdout):
                 if pipe:
                     pipe.close()
