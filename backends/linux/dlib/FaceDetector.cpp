@@ -1,6 +1,7 @@
 // dlib's HOG frontal face detector. dlib's headers are heavy: keep them to
 // this one file.
 #include "platform/FaceDetector.h"
+#include "system/UsableProcessors.h"
 
 #include <dlib/image_processing/frontal_face_detector.h>
 #include <dlib/image_transforms.h>
@@ -8,8 +9,6 @@
 #include <algorithm>
 #include <cmath>
 #include <exception>
-#include <sched.h>
-#include <thread>
 
 namespace quorvane::platform {
 namespace {
@@ -134,12 +133,7 @@ std::vector<std::unique_ptr<FaceDetector>> makeFaceDetectors(std::size_t count) 
 }
 
 std::size_t faceDetectionWorkers() {
-    cpu_set_t set;
-    CPU_ZERO(&set);
-    int count = 0;
-    if (sched_getaffinity(0, sizeof set, &set) == 0) count = CPU_COUNT(&set);
-    if (count <= 0) count = static_cast<int>(std::thread::hardware_concurrency());
-    return static_cast<std::size_t>(std::max(count, 1));
+    return static_cast<std::size_t>(backends::system::usableProcessors());
 }
 
 } // namespace quorvane::platform

@@ -1,18 +1,13 @@
 #include "pocketsphinx/DecodingPipeline.h"
+#include "system/UsableProcessors.h"
 
 #include <algorithm>
-#include <sched.h>
 #include <system_error>
 
 namespace quorvane::backends::pocketsphinx {
 
 int decodingThreads(int cap) {
-    int count = 0;
-    cpu_set_t set;
-    CPU_ZERO(&set);
-    if (sched_getaffinity(0, sizeof set, &set) == 0) count = CPU_COUNT(&set);
-    if (count <= 0) count = static_cast<int>(std::thread::hardware_concurrency());
-    return std::clamp(count, 1, std::max(cap, 1));
+    return std::clamp(system::usableProcessors(), 1, std::max(cap, 1));
 }
 
 DecodingPipeline::DecodingPipeline(int threads, std::size_t maxInFlight, DecoderFactory factory,
