@@ -2,8 +2,8 @@
 
 #include "platform/HostClock.h"
 #include "platform/MovieWriter.h"
-#include "x11/FrameQueue.h"
-#include "x11/MovieEncoder.h"
+#include "recording/FrameQueue.h"
+#include "recording/MovieEncoder.h"
 
 #include <pipewire/pipewire.h>
 #include <spa/buffer/meta.h>
@@ -330,8 +330,8 @@ class Feed final : public WindowFeed, public std::enable_shared_from_this<Feed> 
         onStopped_ = std::move(onStopped);
         interval_ = static_cast<double>(configuration.frameIntervalValue) /
                     std::max(configuration.frameIntervalScale, 1);
-        frames_ = std::make_unique<x11::FrameQueue>(configuration.queueDepth,
-                                                    configuration.queueDepth + 2);
+        frames_ = std::make_unique<recording::FrameQueue>(configuration.queueDepth,
+                                                          configuration.queueDepth + 2);
         slots_.resize(static_cast<std::size_t>(configuration.queueDepth + 2));
     }
 
@@ -358,7 +358,7 @@ class Feed final : public WindowFeed, public std::enable_shared_from_this<Feed> 
                                      ": " + e.what());
         }
         recordingDelegate_ = &delegate;
-        encoder_ = std::make_unique<x11::MovieEncoder>(
+        encoder_ = std::make_unique<recording::MovieEncoder>(
             std::move(writer), *frames_,
             [this](int slot) -> const std::uint8_t* {
                 return slots_[static_cast<std::size_t>(slot)].data();
@@ -546,8 +546,8 @@ class Feed final : public WindowFeed, public std::enable_shared_from_this<Feed> 
             drawCursor(pixels.data(), region_.width, region_.height, cursorImage_,
                        cursorX_ - region_.x, cursorY_ - region_.y);
         if (!firstFrame_) firstFrame_ = now;
-        frames_->push(x11::QueuedFrame{*slot, region_.width, region_.height, region_.width * 4,
-                                       now - *firstFrame_});
+        frames_->push(recording::QueuedFrame{*slot, region_.width, region_.height,
+                                             region_.width * 4, now - *firstFrame_});
         pending_ = false;
         lastEmit_ = now;
         deliver(FrameStatus::complete, now);
@@ -639,9 +639,9 @@ class Feed final : public WindowFeed, public std::enable_shared_from_this<Feed> 
     platform::StreamOutput* output_ = nullptr;
     runtime::Queue* outputQueue_ = nullptr;
     platform::RecordingOutputDelegate* recordingDelegate_ = nullptr;
-    std::unique_ptr<x11::FrameQueue> frames_;
+    std::unique_ptr<recording::FrameQueue> frames_;
     std::vector<std::vector<std::uint8_t>> slots_;
-    std::unique_ptr<x11::MovieEncoder> encoder_;
+    std::unique_ptr<recording::MovieEncoder> encoder_;
 
     std::mutex stopLock_;
     bool stopped_ = false;

@@ -2,8 +2,8 @@
 
 #include "io/UniqueFd.h"
 #include "platform/HostClock.h"
-#include "x11/FrameQueue.h"
-#include "x11/MovieEncoder.h"
+#include "recording/FrameQueue.h"
+#include "recording/MovieEncoder.h"
 #include "x11/ShmSegment.h"
 #include "x11/WindowSource.h"
 #include "x11/XcbConnection.h"
@@ -21,6 +21,9 @@ namespace quorvane::backends::x11 {
 namespace {
 
 using platform::FrameStatus;
+using recording::FrameQueue;
+using recording::MovieEncoder;
+using recording::QueuedFrame;
 
 // An eventfd that wakes the capture thread when a stop is asked for.
 class Wakeup {

@@ -9,7 +9,7 @@
 #include <optional>
 #include <vector>
 
-namespace quorvane::backends::x11 {
+namespace quorvane::backends::recording {
 
 struct QueuedFrame {
     int slot = 0;
@@ -83,4 +83,4 @@ class FrameQueue {
     bool closed_ = false;
 };
 
-} // namespace quorvane::backends::x11
+} // namespace quorvane::backends::recording

@@ -2,7 +2,7 @@
 // The encoding thread of a window recording: takes captured frames from the
 // queue, writes them to the movie, and ends the movie when asked.
 #include "platform/MovieWriter.h"
-#include "x11/FrameQueue.h"
+#include "recording/FrameQueue.h"
 
 #include <atomic>
 #include <cstdint>
@@ -11,7 +11,7 @@
 #include <string>
 #include <thread>
 
-namespace quorvane::backends::x11 {
+namespace quorvane::backends::recording {
 
 class MovieEncoder {
   public:
@@ -42,4 +42,4 @@ class MovieEncoder {
     std::thread thread_;
 };
 
-} // namespace quorvane::backends::x11
+} // namespace quorvane::backends::recording

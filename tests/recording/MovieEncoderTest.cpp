@@ -1,8 +1,8 @@
 // The capture-to-encoder hand-over: a full queue drops instead of blocking,
 // frames reach the movie in order, the end comes after the last frame, and a
 // write failure is reported once.
-#include "x11/MovieEncoder.h"
-#include "x11/FrameQueue.h"
+#include "recording/MovieEncoder.h"
+#include "recording/FrameQueue.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +10,7 @@
 #include <mutex>
 #include <vector>
 
-namespace quorvane::backends::x11 {
+namespace quorvane::backends::recording {
 namespace {
 
 struct FakeWriter final : platform::MovieWriter {
@@ -160,4 +160,4 @@ TEST(MovieEncoder, AMovieWithoutAPictureIsAFailure) {
 }
 
 } // namespace
-} // namespace quorvane::backends::x11
+} // namespace quorvane::backends::recording

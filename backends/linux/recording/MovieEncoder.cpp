@@ -1,6 +1,6 @@
-#include "x11/MovieEncoder.h"
+#include "recording/MovieEncoder.h"
 
-namespace quorvane::backends::x11 {
+namespace quorvane::backends::recording {
 
 MovieEncoder::MovieEncoder(std::unique_ptr<platform::MovieWriter> writer, FrameQueue& queue,
                            Pixels pixels, Failure onFailure)
@@ -65,4 +65,4 @@ void MovieEncoder::finish(double endTime) {
     }
 }
 
-} // namespace quorvane::backends::x11
+} // namespace quorvane::backends::recording
