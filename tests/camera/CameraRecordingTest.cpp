@@ -172,6 +172,75 @@ TEST_F(CameraRecordingTest, OneFrameAndAReasonGiveOneFrameLength) {
     EXPECT_EQ(probe(file_).at("video.codec_name"), "h264");
 }
 
+TEST_F(CameraRecordingTest, ADriverClockThatJumpsKeepsEveryPictureAndTheTrueLength) {
+    // Two seconds of pictures whose stamps step back by 100 s, or ahead by an
+    // hour, after the first second; the host clock goes on as it should.
+    for (double step : {-100.0, 3600.0}) {
+        SCOPED_TRACE(step);
+        SyntheticCamera camera;
+        CaughtOutput output;
+        auto hostTime = std::make_shared<std::atomic<double>>(50.0);
+        auto services = servicesFor(camera, output);
+        services.hostTime = [hostTime] { return hostTime->load(); };
+        {
+            jobs::CameraRecording recording(file_, 240, syntheticCamera, std::nullopt, services);
+            recording.start();
+            ASSERT_TRUE(camera.waitUntilRunning());
+            for (int k = 0; k < 60; ++k) {
+                // Each picture is handled before the host clock moves on.
+                while (camera.outstanding() > 0)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                *hostTime = 50.0 + k / 30.0;
+                camera.frame(10.0 + k / 30.0 + (k >= 30 ? step : 0.0));
+            }
+            recording.stop();
+            const auto ending = output.waitForEnding();
+            ASSERT_EQ(ending.status, 0) << text(ending.object, "error");
+            EXPECT_EQ(number(ending.object, "seconds"), 2.0);
+        }
+        const auto facts = probe(file_);
+        EXPECT_EQ(facts.at("video.nb_read_frames"), "60");
+        EXPECT_NEAR(std::stod(facts.at("format.duration")), 2.0, 0.05);
+    }
+}
+
+// Passes over every picture after the first, as a writer does with a
+// picture it cannot place after the one before.
+class SkippingWriter final : public platform::MovieWriter {
+  public:
+    explicit SkippingWriter(std::unique_ptr<platform::MovieWriter> real) : real_(std::move(real)) {}
+    void writeVideo(const platform::VideoFrame& frame, double time) override {
+        if (real_->framesWritten() == 0) real_->writeVideo(frame, time);
+    }
+    void writeAudio(const std::int16_t* samples, int frames, double time) override {
+        real_->writeAudio(samples, frames, time);
+    }
+    void finish(double endTime) override { real_->finish(endTime); }
+    std::int64_t framesWritten() const override { return real_->framesWritten(); }
+
+  private:
+    std::unique_ptr<platform::MovieWriter> real_;
+};
+
+TEST_F(CameraRecordingTest, APictureTheWriterPassesOverEndsTheRecording) {
+    auto services = servicesFor(camera_, output_);
+    services.openWriter =
+        [](const platform::MovieSettings& settings) -> std::unique_ptr<platform::MovieWriter> {
+        return std::make_unique<SkippingWriter>(platform::openMovieWriter(settings));
+    };
+    recording_ = std::make_unique<jobs::CameraRecording>(file_, 240, syntheticCamera, std::nullopt,
+                                                         services);
+    start();
+    frames(1.0, 1.2);
+    const auto ending = output_.waitForEnding();
+    EXPECT_EQ(ending.status, 1);
+    EXPECT_EQ(text(ending.object, "error"), "The video file could not be written. A picture "
+                                            "could not be placed after the one before it.");
+    EXPECT_EQ(text(ending.object, "file"), file_);
+    recording_.reset();
+    EXPECT_EQ(probe(file_).at("video.nb_read_frames"), "1");
+}
+
 TEST_F(CameraRecordingTest, StopBeforeTheFirstPictureDeletesTheFile) {
     const std::optional<std::string> reasons[] = {std::nullopt, "Another app took the camera."};
     const std::string messages[] = {

@@ -19,6 +19,9 @@
  *   busy                      EBUSY when buffers are asked for
  *   deny                      EACCES at open
  *   oversize-every N          every Nth picture claims more bytes than its buffer
+ *   clock-step N SECONDS      from the (N+1)th picture on, the driver's time is
+ *                             off by SECONDS (back when negative), as after a
+ *                             clock-recovery glitch
  * Built only for tests; never part of a shipped program. */
 #define _GNU_SOURCE
 #include <dlfcn.h>
@@ -67,6 +70,8 @@ struct camera {
     int busy;
     int deny;
     long oversizeEvery;
+    long clockStepAfter; /* -1: the driver's clock never steps */
+    double clockStep;
 };
 
 struct buffer {
@@ -148,6 +153,7 @@ static void loadConfiguration(void) {
             strcpy(c->bus, "usb-test-1");
             memcpy(c->card, "Test Camera", 11);
             c->stallAfter = -1;
+            c->clockStepAfter = -1;
             c->failAfter = -1;
             continue;
         }
@@ -185,6 +191,8 @@ static void loadConfiguration(void) {
             c->deny = 1;
         } else if (strcmp(word, "oversize-every") == 0) {
             sscanf(line, "%*s %ld", &c->oversizeEvery);
+        } else if (strcmp(word, "clock-step") == 0) {
+            sscanf(line, "%*s %ld %lf", &c->clockStepAfter, &c->clockStep);
         }
     }
     fclose(file);
@@ -432,8 +440,12 @@ static int dequeue(struct openNode* n, struct v4l2_buffer* b) {
         b->flags = V4L2_BUF_FLAG_TIMESTAMP_MONOTONIC | V4L2_BUF_FLAG_DONE;
         b->field = V4L2_FIELD_NONE;
         const double t = now();
-        b->timestamp.tv_sec = (time_t)t;
-        b->timestamp.tv_usec = (suseconds_t)((t - (double)(time_t)t) * 1e6);
+        double stamp = t;
+        if (n->camera->clockStepAfter >= 0 && n->sent > n->camera->clockStepAfter)
+            stamp += n->camera->clockStep;
+        if (stamp < 0) stamp = 0;
+        b->timestamp.tv_sec = (time_t)stamp;
+        b->timestamp.tv_usec = (suseconds_t)((stamp - (double)(time_t)stamp) * 1e6);
         b->sequence = (uint32_t)(n->sent - 1);
         /* A slow reader misses pictures, as with a real camera. */
         const long slot = (long)((t - n->streamStart) * n->rate);

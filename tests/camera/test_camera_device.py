@@ -66,6 +66,7 @@ class TestCameras:
         self.dir = temp_dir(test)
         self.cameras = []
         self.links = []
+        self.kept_nodes = False  # nodes bind-mounted from files in self.dir
         self.ppm = os.path.join(self.dir, "pattern.ppm")
         with open(self.ppm, "wb") as f:
             f.write(pattern_ppm())
@@ -99,17 +100,20 @@ class TestCameras:
         with open(os.path.join(self.dir, "nodes.sh"), "w") as f:
             for node, _ in self.cameras:
                 f.write(f"touch {node}\n")
+                if self.kept_nodes:
+                    kept = os.path.join(self.dir, "kept-" + os.path.basename(node))
+                    f.write(f"touch {kept}; mount --bind {kept} {node}\n")
             if self.links:
                 f.write("mkdir -p /dev/v4l/by-id\n")
             for name, node in self.links:
                 f.write(f"ln -s ../../{os.path.basename(node)} /dev/v4l/by-id/{name}\n")
 
-    def spawn(self, *args):
+    def spawn(self, *args, prefix=()):
         self._write()
         env = dict(os.environ, QUORVANE_TEST_CAMERA_SHIM=SHIM)
         return subprocess.Popen(
             ["unshare", "-m", "--propagation", "private", "sh", "-c", NAMESPACE_SCRIPT, "sh",
-             self.dir, CAPTURE, *args],
+             self.dir, *prefix, CAPTURE, *args],
             stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env)
 
     def run(self, *args, timeout=30):
@@ -322,6 +326,52 @@ class Recordings(unittest.TestCase):
                     self.assertGreaterEqual(took, 5.0)
                 if message == NO_PICTURE:
                     self.assertGreaterEqual(took, 10.0)
+
+    def test_a_driver_clock_that_jumps_keeps_every_picture_and_the_true_length(self):
+        # After one second the driver's times step back by 100 s, jump ahead
+        # by an hour, or step back by half a second.
+        runs = []
+        for step in (-100, 3600, -0.5):
+            cams = TestCameras(self).add(extra=[f"clock-step 30 {step}"])
+            runs.append((step, Recording(cams, seconds=2.5)))
+        for step, run in runs:
+            with self.subTest(step=step):
+                status, objects = run.result()
+                self.assertEqual(status, 0, objects)
+                self.assertEqual(run.stderr, b"")
+                self.assertEqual([o["event"] for o in objects], ["started", "stopped"])
+                stopped = objects[-1]
+                self.assertNotIn("reason", stopped)
+                # Stopped 2.5 s after `started`: a loaded machine stops later.
+                self.assertGreater(stopped["seconds"], 2.3)
+                self.assertLess(stopped["seconds"], 5)
+                self.check_movie(run.out, stopped["seconds"])
+                frames = int(subprocess.run(
+                    ["ffprobe", "-v", "error", "-count_frames", "-select_streams", "v",
+                     "-show_entries", "stream=nb_read_frames", "-of", "csv=p=0", run.out],
+                    capture_output=True, text=True, check=True).stdout)
+                # Pictures after the step are in the movie too.
+                self.assertGreater(frames / stopped["seconds"], 10)
+                # Seeking near the end finds a picture.
+                rgb_frame(run.out, stopped["seconds"] - 0.3)
+
+    def test_a_closed_standard_output_never_becomes_the_camera(self):
+        # The camera node is a file kept outside the namespace: with standard
+        # output closed at start, the lines must go nowhere rather than into
+        # the device.
+        cams = TestCameras(self).add()
+        cams.kept_nodes = True
+        out = os.path.join(cams.dir, "take.mov")
+        p = cams.spawn("record-camera", "--out", out, "--size", "240", "--max", "1",
+                       prefix=("sh", "-c", 'exec "$0" "$@" >&-'))
+        # Standard input stays open: the recording ends at its maximum length.
+        status = p.wait(timeout=60)
+        err = p.stderr.read()
+        p.stdin.close()
+        p.stderr.close()
+        self.assertEqual((status, err), (0, b""))
+        self.assertEqual(os.path.getsize(os.path.join(cams.dir, "kept-video0")), 0)
+        self.check_movie(out, 1.0)
 
     def test_a_camera_is_chosen_by_its_id(self):
         cams = TestCameras(self)

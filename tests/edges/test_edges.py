@@ -144,6 +144,19 @@ class Shell(Edges):
                 self.assertEqual(run.status, 1, run.err)
                 self.assertEqual(files_in(d), set())
 
+    def test_closed_standard_descriptors_are_never_taken_by_files(self):
+        # Standard output (or all three) closed at start: the files the job
+        # opens must not become standard output and receive its line.
+        for args in (["hardware"], ["version"], ["cameras"]):
+            for closed in ((1,), (0, 1, 2)):
+                with self.subTest(args=args, closed=closed):
+                    d = self.folder()
+                    proc = start(args, d, stdout=None, stdin=None,
+                                 preexec=lambda closed=closed: [os.close(fd) for fd in closed])
+                    _, err = proc.communicate(timeout=60)
+                    self.assertEqual((proc.returncode, err), (0, b""))
+                    self.assertEqual(files_in(d), set())
+
 
 class Transcribe(Edges):
     def speech(self, folder, name):

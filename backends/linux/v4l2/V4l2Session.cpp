@@ -268,9 +268,7 @@ class V4l2Session final : public CaptureSession {
         // A driver that claims more than the buffer holds sent no picture
         // that can be trusted; reading on would leave the mapping.
         if (buffer.bytesused > mappings_[buffer.index].length) return;
-        const bool monotonic =
-            (buffer.flags & V4L2_BUF_FLAG_TIMESTAMP_MASK) == V4L2_BUF_FLAG_TIMESTAMP_MONOTONIC;
-        const double time = monotonic ? monotonicSeconds(buffer.timestamp) : hostTimeNow();
+        const double time = pictureTime(buffer);
         // Late pictures are discarded: capture never waits for the encoder.
         // One picture may wait while another is written, which absorbs a
         // slow moment without building a backlog.
@@ -283,6 +281,23 @@ class V4l2Session final : public CaptureSession {
             videoDelegate_->captureVideo(picture->frame(), time);
             --picturesOutstanding_;
         });
+    }
+
+    // The driver's time of the picture when it is on the host clock, else
+    // the time it arrived. A monotonic stamp from the future, or older than
+    // a picture ever waits in the driver, is not on that clock (a glitch of
+    // the driver's clock recovery, a loopback device that copies its
+    // producer's stamps); sound is dated on the host clock, so such a
+    // picture is dated by its arrival.
+    static double pictureTime(const v4l2_buffer& buffer) {
+        const double now = hostTimeNow();
+        if ((buffer.flags & V4L2_BUF_FLAG_TIMESTAMP_MASK) != V4L2_BUF_FLAG_TIMESTAMP_MONOTONIC)
+            return now;
+        const double stamp = monotonicSeconds(buffer.timestamp);
+        constexpr double oldest = 1.0;    // seconds
+        constexpr double earliest = 0.01; // rounding of the driver's stamp
+        if (!(stamp <= now + earliest && stamp >= now - oldest)) return now;
+        return stamp;
     }
 
     CaptureDevice camera_;

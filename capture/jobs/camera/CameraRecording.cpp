@@ -143,7 +143,10 @@ void CameraRecording::captureAudio(const std::int16_t* samples, int frames, doub
     }
 }
 
-void CameraRecording::writeVideo(const platform::VideoFrame& frame, double time) {
+void CameraRecording::writeVideo(const platform::VideoFrame& frame, double stamp) {
+    // A driver clock that steps back or jumps ahead must neither lose
+    // pictures nor stretch the movie.
+    const double time = timeline_.place(stamp, services_.hostTime());
     if (!sessionStarted_) {
         // The file and its encoders were opened with the recording, so
         // starting cannot fail; the first picture fixes the movie's time zero
@@ -155,8 +158,13 @@ void CameraRecording::writeVideo(const platform::VideoFrame& frame, double time)
     const double now = session_->synchronizationClockNow().value_or(services_.hostTime());
     const double age = now - time;
     const double wall = services_.wallTime();
+    const std::int64_t framesBefore = writer_->framesWritten();
     try {
         writer_->writeVideo(frame, time - sessionStart_);
+        // The writer passes over a picture it cannot place after the last
+        // one; such a movie would say it holds pictures it does not.
+        if (writer_->framesWritten() == framesBefore)
+            throw platform::MovieError("A picture could not be placed after the one before it.");
     } catch (const platform::MovieError& error) {
         // The writer stays open: failWriting closes it so that what was
         // written before is kept as a playable movie.

@@ -3,6 +3,7 @@
 // QuickTime movie. Prints `started` when the first frame is in the file and,
 // at the end, `stopped` or an error object, then ends the process itself.
 // Every change of recording state happens on `queue_`.
+#include "jobs/camera/CameraTimeline.h"
 #include "platform/CameraDevices.h"
 #include "platform/CaptureSession.h"
 #include "platform/MovieWriter.h"
@@ -74,7 +75,7 @@ class CameraRecording final : private platform::CaptureDelegate {
     void chooseFrameRate();
     void captureVideo(const platform::VideoFrame& frame, double time) override;
     void captureAudio(const std::int16_t* samples, int frames, double time) override;
-    void writeVideo(const platform::VideoFrame& frame, double time);
+    void writeVideo(const platform::VideoFrame& frame, double stamp);
     void failWriting(const std::string& message);
     void noPictureCheck();
     void stallCheck();
@@ -101,6 +102,7 @@ class CameraRecording final : private platform::CaptureDelegate {
     bool audioInput_ = false;
     bool mic_ = false;
     bool sessionStarted_ = false;
+    CameraTimeline timeline_; // the pictures' times in the movie
     double sessionStart_ = 0; // presentation time that is 0 in the movie
     std::optional<double> firstTime_;
     std::optional<double> lastTime_;
