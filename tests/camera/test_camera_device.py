@@ -6,6 +6,9 @@ no-picture and stalled-camera checks run side by side to keep the time down."""
 import json
 import os
 import select
+import shutil
+import signal
+import socket
 import subprocess
 import threading
 import time
@@ -108,9 +111,9 @@ class TestCameras:
             for name, node in self.links:
                 f.write(f"ln -s ../../{os.path.basename(node)} /dev/v4l/by-id/{name}\n")
 
-    def spawn(self, *args, prefix=()):
+    def spawn(self, *args, prefix=(), env=None):
         self._write()
-        env = dict(os.environ, QUORVANE_TEST_CAMERA_SHIM=SHIM)
+        env = dict(env or os.environ, QUORVANE_TEST_CAMERA_SHIM=SHIM)
         return subprocess.Popen(
             ["unshare", "-m", "--propagation", "private", "sh", "-c", NAMESPACE_SCRIPT, "sh",
              self.dir, *prefix, CAPTURE, *args],
@@ -126,9 +129,13 @@ class Recording:
     """One record-camera run: waits for `started`, then stops it after `seconds`
     (never, when None) and collects every line."""
 
-    def __init__(self, cameras, *args, seconds=1.5):
+    def __init__(self, cameras, *args, seconds=1.5, env=None):
         self.out = os.path.join(cameras.dir, "take.mov")
-        self.proc = cameras.spawn("record-camera", "--out", self.out, "--size", "240", *args)
+        self.began = time.monotonic()
+        self.started_at = None  # when `started` arrived, on the same clock
+        self.stopped_at = None  # when the stop line was sent
+        self.proc = cameras.spawn("record-camera", "--out", self.out, "--size", "240", *args,
+                                  env=env)
         self.seconds = seconds
         self.lines = []
         self.stderr = b""
@@ -146,14 +153,18 @@ class Recording:
                 if not chunk:
                     break
                 stdout += chunk
+                if self.started_at is None and b'"started"' in stdout:
+                    self.started_at = time.monotonic()
                 if stopped_at is None and b'"started"' in stdout and self.seconds is not None:
                     stopped_at = time.monotonic() + self.seconds
             if stopped_at is not None and time.monotonic() >= stopped_at:
                 p.stdin.write(b"\n")
                 p.stdin.flush()
+                self.stopped_at = time.monotonic()
                 stopped_at = float("inf")
         self.stderr = p.stderr.read()
         p.wait(30)
+        self.ended_at = time.monotonic()
         self.lines = [line for line in stdout.decode("utf-8").split("\n") if line]
 
     def result(self, timeout=60):
@@ -381,6 +392,123 @@ class Recordings(unittest.TestCase):
                                     seconds=0.3).result()
         self.assertEqual(status, 0, objects)
         self.assertEqual(objects[0]["camera"], "Other")
+
+
+class SilentSoundServer:
+    """A sound server that has hung: its socket accepts every connection and
+    never answers."""
+
+    def __init__(self, folder):
+        self.path = os.path.join(folder, "pulse-native")
+        self.sock = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+        self.sock.bind(self.path)
+        self.sock.listen(16)
+        self.held = []
+        threading.Thread(target=self._accept, daemon=True).start()
+
+    def _accept(self):
+        while True:
+            try:
+                self.held.append(self.sock.accept()[0])
+            except OSError:
+                return
+
+    def close(self):
+        self.sock.close()
+        for conn in self.held:
+            conn.close()
+
+
+class PulseServer:
+    """A real PulseAudio server of our own with one silent sink, whose monitor
+    is the default microphone."""
+
+    def __init__(self, folder):
+        self.path = os.path.join(folder, "pulse-real")
+        runtime = os.path.join(folder, "pulse-runtime")
+        os.makedirs(runtime, mode=0o700)
+        env = dict(os.environ, HOME=folder, XDG_RUNTIME_DIR=runtime)
+        self.proc = subprocess.Popen(
+            ["pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--use-pid-file=no",
+             "--log-target=stderr", "--log-level=error", "-L",
+             f"module-native-protocol-unix socket={self.path} auth-anonymous=1", "-L",
+             "module-null-sink sink_name=quiet"],
+            env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        deadline = time.monotonic() + 20
+        while not os.path.exists(self.path):
+            if self.proc.poll() is not None or time.monotonic() > deadline:
+                raise AssertionError("the test sound server did not start")
+            time.sleep(0.05)
+
+    def close(self):
+        self.proc.send_signal(signal.SIGCONT)
+        self.proc.terminate()
+        self.proc.wait(10)
+
+
+def sound_env(path):
+    return dict(os.environ, PULSE_SERVER="unix:" + path)
+
+
+def stream_types(movie):
+    return sorted(s["codec_type"] for s in ffprobe(movie)["streams"])
+
+
+@unittest.skipUnless(can_make_namespaces(), "needs root, unshare and the test camera")
+class SoundServers(unittest.TestCase):
+    def test_a_sound_server_that_never_answers_means_a_silent_movie(self):
+        folder = temp_dir(self)
+        server = SilentSoundServer(folder)
+        self.addCleanup(server.close)
+        run = Recording(TestCameras(self).add(), "--mic", seconds=1, env=sound_env(server.path))
+        # A stop signal during the microphone's set-up acts at once.
+        cams = TestCameras(self).add()
+        p = cams.spawn("record-camera", "--out", os.path.join(cams.dir, "take.mov"), "--mic",
+                       env=sound_env(server.path))
+        time.sleep(0.5)
+        signalled = time.monotonic()
+        p.send_signal(signal.SIGTERM)
+        out, err = p.communicate(timeout=30)
+        took = time.monotonic() - signalled
+        self.assertEqual((p.returncode, err), (1, b""))
+        self.assertEqual(json.loads(out), {
+            "ok": False, "error": "The recording stopped before the camera sent a picture."})
+        self.assertLess(took, 1.5)
+
+        status, objects = run.result()
+        self.assertEqual(status, 0, objects)
+        self.assertEqual(run.stderr, b"")
+        self.assertEqual([o["event"] for o in objects], ["started", "stopped"])
+        self.assertIs(objects[0]["mic"], False)
+        # The opening waits about 2 s for the server (more on a loaded machine).
+        self.assertLess(run.started_at - run.began, 6)
+        self.assertLess(run.ended_at - run.stopped_at, 3)
+        self.assertEqual(stream_types(run.out), ["video"])
+
+    @unittest.skipUnless(shutil.which("pulseaudio"), "needs pulseaudio")
+    def test_a_sound_server_that_stops_answering_ends_only_the_sound(self):
+        folder = temp_dir(self)
+        server = PulseServer(folder)
+        self.addCleanup(server.close)
+        run = Recording(TestCameras(self).add(), "--mic", seconds=2.5, env=sound_env(server.path))
+        deadline = time.monotonic() + 30
+        while run.started_at is None and run.thread.is_alive() and time.monotonic() < deadline:
+            time.sleep(0.05)
+        time.sleep(1)
+        server.proc.send_signal(signal.SIGSTOP)  # stopped, as a hung server
+        status, objects = run.result()
+        server.proc.send_signal(signal.SIGCONT)
+        self.assertEqual(status, 0, objects)
+        self.assertEqual(run.stderr, b"")
+        self.assertEqual([o["event"] for o in objects], ["started", "stopped"])
+        self.assertIs(objects[0]["mic"], True)
+        # The stop waits at most half a second for the sound.
+        self.assertLess(run.ended_at - run.stopped_at, 2.5)
+        stopped = objects[-1]
+        self.assertGreater(stopped["seconds"], 2.3)
+        video = [s for s in ffprobe(run.out)["streams"] if s["codec_type"] == "video"][0]
+        self.assertAlmostEqual(float(video["duration"]), stopped["seconds"], delta=0.25)
+        self.assertEqual(stream_types(run.out), ["audio", "video"])
 
 
 if __name__ == "__main__":

@@ -8,22 +8,22 @@ extern "C" {
 #include <libavdevice/avdevice.h>
 }
 
+#include <atomic>
+#include <condition_variable>
 #include <cstring>
 #include <dlfcn.h>
 #include <mutex>
 #include <string>
+#include <thread>
 
 namespace quorvane::backends::v4l2 {
 
 // A back end implements the platform interfaces and speaks in their types.
 using namespace platform;
 
-struct MicrophoneCapture::Input {
-    backends::ffmpeg::InputFormat format;
-    const std::atomic<bool>* stopping = nullptr;
-};
-
 namespace {
+
+using Clock = std::chrono::steady_clock;
 
 struct Source {
     const char* format;
@@ -57,6 +57,8 @@ int interrupted(void* opaque) {
     return stopping && stopping->load() ? 1 : 0;
 }
 
+// Blocks for as long as the source takes (a sound server that accepts and
+// never answers holds it for good): callers run it on a thread of its own.
 backends::ffmpeg::InputFormat openSource(const Source& source, int sampleRate,
                                          const std::atomic<bool>* stopping) {
     static std::once_flag registered;
@@ -88,59 +90,124 @@ backends::ffmpeg::InputFormat openSource(const Source& source, int sampleRate,
 
 } // namespace
 
-std::optional<CaptureDevice> findMicrophone() {
-    for (const auto& source : sources) {
-        if (openSource(source, 48000, nullptr))
-            return CaptureDevice{addressOf(source), "Default microphone", addressOf(source)};
+struct MicrophoneCapture::Reader {
+    int sampleRate = 48000;
+    std::string address;
+    backends::ffmpeg::InputFormat format;
+    std::atomic<bool> stopping{false}; // also ends library waits that look at it
+
+    // Guards the hand-over of an opened source, and each delivery, against
+    // a caller that has given up on this reader.
+    std::mutex lock;
+    std::condition_variable changed;
+    bool settled = false;   // opening ended, well or not
+    bool abandoned = false; // nobody waits for this reader any more
+    bool finished = false;  // the read loop has returned
+
+    // The sources that match `address` (every source when it is empty), in
+    // order, until one opens; then tells the waiting caller.
+    void openFirst() {
+        backends::ffmpeg::InputFormat opened;
+        for (const auto& source : sources) {
+            if (!address.empty() && addressOf(source) != address) continue;
+            opened = openSource(source, sampleRate, &stopping);
+            if (opened) {
+                address = addressOf(source);
+                break;
+            }
+            if (stopping) break;
+        }
+        std::lock_guard held(lock);
+        // Given up on: the source closes here, on this thread, however long
+        // that takes.
+        if (!abandoned) format = std::move(opened);
+        settled = true;
+        changed.notify_all();
     }
-    return std::nullopt;
+
+    void run(const Deliver& deliver) {
+        backends::ffmpeg::Packet packet(av_packet_alloc());
+        while (packet && !stopping) {
+            if (av_read_frame(format.get(), packet.get()) < 0) break; // the sound simply ends
+            // A packet is read when its last sample has arrived: date the
+            // first sample back from now on the capture clock.
+            const double now = hostTimeNow();
+            const int frames = packet->size / 2;
+            std::vector<std::int16_t> samples(static_cast<std::size_t>(frames));
+            std::memcpy(samples.data(), packet->data, static_cast<std::size_t>(frames) * 2);
+            av_packet_unref(packet.get());
+            std::lock_guard held(lock);
+            if (stopping) break;
+            if (frames > 0)
+                deliver(std::move(samples), now - static_cast<double>(frames) / sampleRate);
+        }
+        std::lock_guard held(lock);
+        finished = true;
+        changed.notify_all();
+    }
+};
+
+namespace {
+
+// Opens the microphone at `address` (the first that opens when empty) on a
+// thread of its own; nothing when that takes longer than the deadline.
+std::shared_ptr<MicrophoneCapture::Reader> openWithin(std::string address, int sampleRate) {
+    auto reader = std::make_shared<MicrophoneCapture::Reader>();
+    reader->sampleRate = sampleRate;
+    reader->address = std::move(address);
+    std::thread([reader] { reader->openFirst(); }).detach();
+    std::unique_lock held(reader->lock);
+    if (!reader->changed.wait_for(held, microphoneOpenDeadline, [&] { return reader->settled; })) {
+        // Left to finish or hang on its own; what it opens, it closes.
+        reader->abandoned = true;
+        reader->stopping = true;
+        return nullptr;
+    }
+    if (!reader->format) return nullptr;
+    return reader;
+}
+
+} // namespace
+
+std::optional<CaptureDevice> findMicrophone() {
+    auto reader = openWithin({}, 48000);
+    if (!reader) return std::nullopt;
+    // Only a test: the recording opens it again.
+    return CaptureDevice{reader->address, "Default microphone", reader->address};
 }
 
 std::unique_ptr<MicrophoneCapture> MicrophoneCapture::open(const CaptureDevice& microphone,
                                                            int sampleRate) {
-    for (const auto& source : sources) {
-        if (addressOf(source) != microphone.address) continue;
-        auto capture = std::make_unique<MicrophoneCapture>(sampleRate);
-        capture->input_->format = openSource(source, sampleRate, &capture->stopping_);
-        if (!capture->input_->format) return nullptr;
-        return capture;
-    }
-    return nullptr;
+    bool known = false;
+    for (const auto& source : sources)
+        known = known || addressOf(source) == microphone.address;
+    if (!known) return nullptr;
+    auto reader = openWithin(microphone.address, sampleRate);
+    if (!reader) return nullptr;
+    return std::unique_ptr<MicrophoneCapture>(new MicrophoneCapture(std::move(reader)));
 }
 
-MicrophoneCapture::MicrophoneCapture(int sampleRate)
-    : input_(std::make_unique<Input>()), sampleRate_(sampleRate) {
-    input_->stopping = &stopping_;
-}
+MicrophoneCapture::MicrophoneCapture(std::shared_ptr<Reader> reader) : reader_(std::move(reader)) {}
 
 MicrophoneCapture::~MicrophoneCapture() {
     stop();
 }
 
 void MicrophoneCapture::start(Deliver deliver) {
-    thread_ = std::thread([this, deliver = std::move(deliver)] { run(deliver); });
+    if (started_) return;
+    started_ = true;
+    // Detached: a read that never returns must not hold whoever stops it.
+    // The thread keeps the reader, and with it the source, alive.
+    std::thread([reader = reader_, deliver = std::move(deliver)] {
+        reader->run(deliver);
+    }).detach();
 }
 
 void MicrophoneCapture::stop() {
-    stopping_ = true;
-    if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id()) thread_.join();
-}
-
-void MicrophoneCapture::run(const Deliver& deliver) {
-    backends::ffmpeg::Packet packet(av_packet_alloc());
-    if (!packet) return;
-    while (!stopping_) {
-        if (av_read_frame(input_->format.get(), packet.get()) < 0) return; // the sound simply ends
-        // A packet is read when its last sample has arrived: date the first
-        // sample back from now on the capture clock.
-        const double now = hostTimeNow();
-        const int frames = packet->size / 2;
-        std::vector<std::int16_t> samples(static_cast<std::size_t>(frames));
-        std::memcpy(samples.data(), packet->data, static_cast<std::size_t>(frames) * 2);
-        av_packet_unref(packet.get());
-        if (frames > 0)
-            deliver(std::move(samples), now - static_cast<double>(frames) / sampleRate_);
-    }
+    std::unique_lock held(reader_->lock);
+    reader_->stopping = true;
+    if (!started_) return;
+    reader_->changed.wait_for(held, microphoneStopWait, [&] { return reader_->finished; });
 }
 
 } // namespace quorvane::backends::v4l2

@@ -107,9 +107,7 @@ class V4l2CameraDevices final : public CameraDevices {
         return cameras.front();
     }
 
-    std::optional<CaptureDevice> defaultMicrophone() override {
-        return backends::v4l2::findMicrophone();
-    }
+    std::optional<CaptureDevice> defaultMicrophone() override { return microphone(); }
 
     CaptureAuthorization cameraAuthorization() override {
         bool refused = false;
@@ -121,12 +119,21 @@ class V4l2CameraDevices final : public CameraDevices {
     }
 
     CaptureAuthorization microphoneAuthorization() override {
-        return backends::v4l2::findMicrophone() ? CaptureAuthorization::authorized
-                                                : CaptureAuthorization::refused;
+        return microphone() ? CaptureAuthorization::authorized : CaptureAuthorization::refused;
     }
 
     // A process with no window has no place in the desktop's switcher.
     void prohibitActivation() override {}
+
+  private:
+    // Looked for once: each look may wait for a sound server up to the
+    // opening deadline.
+    const std::optional<CaptureDevice>& microphone() {
+        if (!microphone_) microphone_ = backends::v4l2::findMicrophone();
+        return *microphone_;
+    }
+
+    std::optional<std::optional<CaptureDevice>> microphone_;
 };
 
 } // namespace

@@ -78,47 +78,74 @@ std::optional<std::string> reasonFor(platform::CaptureNotice notice,
     return std::nullopt;
 }
 
+// Everything that runs once the recording exists, on the main queue: the
+// device notices, the checks and timers, the start and the stdin reader.
+struct LiveRecording {
+    std::shared_ptr<CameraRecording> recording;
+    runtime::Timer noPictureCheck{runtime::mainQueue()};
+    runtime::Timer stallCheck{runtime::mainQueue()};
+    runtime::Timer maximumLength{runtime::mainQueue()};
+
+    LiveRecording(std::shared_ptr<CameraRecording> made, double maxSeconds)
+        : recording(std::move(made)) {
+        CameraRecording& camera = *recording;
+        camera.observeSession(
+            [&camera](platform::CaptureNotice notice, const std::string& description) {
+                camera.stop(reasonFor(notice, description));
+            });
+        using Seconds = std::chrono::duration<double>;
+        noPictureCheck.once(std::chrono::seconds(10), [&camera] { camera.checkStarted(); });
+        // A camera can go quiet without an error (a USB stall, a driver that
+        // stops): once pictures have been written, a long gap ends the recording.
+        stallCheck.repeat(std::chrono::milliseconds(500), [&camera] { camera.checkStalled(); });
+        maximumLength.once(
+            std::chrono::duration_cast<std::chrono::nanoseconds>(Seconds(maxSeconds)),
+            [&camera] { camera.stop(); });
+        camera.start();
+        runtime::readOneStdinLine([&camera](const std::optional<std::string>&) { camera.stop(); });
+    }
+};
+
 } // namespace
 
 void runRecordCamera(const Args& rest) {
-    std::unique_ptr<CameraRecording> recording;
     CameraOptions options;
     try {
         options = readCameraOptions(rest);
-        auto devices = platform::makeCameraDevices();
-        recording = makeRecording(options, *devices);
     } catch (const UserError& error) {
         shell::failWith(error.what());
     }
-    CameraRecording& camera = *recording;
 
-    camera.observeSession(
-        [&camera](platform::CaptureNotice notice, const std::string& description) {
-            camera.stop(reasonFor(notice, description));
-        });
+    // Set on the main queue once the recording exists; read only there.
+    std::unique_ptr<LiveRecording> live;
 
-    using Seconds = std::chrono::duration<double>;
-    runtime::Timer noPictureCheck(runtime::mainQueue());
-    noPictureCheck.once(std::chrono::seconds(10), [&camera] { camera.checkStarted(); });
-    // A camera can go quiet without an error (a USB stall, a driver that
-    // stops): once pictures have been written, a long gap ends the recording.
-    runtime::Timer stallCheck(runtime::mainQueue());
-    stallCheck.repeat(std::chrono::milliseconds(500), [&camera] { camera.checkStalled(); });
-    runtime::Timer maximumLength(runtime::mainQueue());
-    maximumLength.once(
-        std::chrono::duration_cast<std::chrono::nanoseconds>(Seconds(options.maxSeconds)),
-        [&camera] { camera.stop(); });
-
-    camera.start();
-
-    runtime::readOneStdinLine([&camera](const std::optional<std::string>&) { camera.stop(); });
-
-    // Each of these signals asks for an orderly stop instead of ending the process.
+    // Each of these signals asks for an orderly stop instead of ending the
+    // process. They act during the set-up too, which a sound server that
+    // does not answer can hold for a while: there is nothing to finish yet.
     std::vector<std::unique_ptr<runtime::SignalSource>> cameraSignalSources;
     for (int signal : {SIGINT, SIGTERM, SIGHUP})
         cameraSignalSources.push_back(std::make_unique<runtime::SignalSource>(
-            runtime::mainQueue(), std::initializer_list<int>{signal},
-            [&camera](int) { camera.stop(); }));
+            runtime::mainQueue(), std::initializer_list<int>{signal}, [&live](int) {
+                if (live) {
+                    live->recording->stop();
+                    return;
+                }
+                shell::failWith("The recording stopped before the camera sent a picture.");
+            }));
+
+    // The set-up waits on devices: the main queue stays free for the signals.
+    runtime::startTask([&live, options] {
+        std::shared_ptr<CameraRecording> recording;
+        try {
+            auto devices = platform::makeCameraDevices();
+            recording = makeRecording(options, *devices);
+        } catch (const UserError& error) {
+            shell::failWith(error.what());
+        }
+        runtime::mainQueue().async([&live, recording, maxSeconds = options.maxSeconds] {
+            live = std::make_unique<LiveRecording>(recording, maxSeconds);
+        });
+    });
 
     runtime::runMainLoop();
 }
