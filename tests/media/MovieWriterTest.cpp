@@ -5,10 +5,11 @@
 
 #include "support/TempDir.h"
 
-
 #include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <memory>
 #include <vector>
 
 using namespace quorvane::platform;
@@ -115,6 +116,52 @@ TEST_F(MovieWriterTest, SoundAndPictureTogether) {
     EXPECT_EQ(a->at("sample_rate"), "48000");
     EXPECT_EQ(a->at("channels"), "1");
     EXPECT_NEAR(p.duration(), 2.0, 0.05);
+}
+
+// The movie's sound decoded from its first packet on, sample after sample,
+// as a player that plays it back to back hears it.
+std::vector<std::int16_t> soundBackToBack(const std::string& movie) {
+    const std::string command =
+        "ffmpeg -v error -i '" + movie + "' -map 0:a:0 -ac 1 -ar 48000 -f s16le - 2>/dev/null";
+    std::unique_ptr<FILE, int (*)(FILE*)> pipe(::popen(command.c_str(), "r"), ::pclose);
+    std::vector<std::int16_t> samples;
+    std::int16_t buffer[4096];
+    for (std::size_t n; pipe && (n = std::fread(buffer, 2, 4096, pipe.get())) > 0;)
+        samples.insert(samples.end(), buffer, buffer + n);
+    return samples;
+}
+
+TEST_F(MovieWriterTest, SoundThatStartsAfterThePictureIsHeardAtItsOwnTime) {
+    // The first sound arrives a quarter of a second after the first picture
+    // (or is a little early, before it), loud from its first sample on.
+    for (double start : {0.25, 0.01, -0.02}) {
+        SCOPED_TRACE(start);
+        auto s = settings("late.mov", 240, 240);
+        s.audio = AudioSettings{};
+        auto writer = openMovieWriter(s);
+        Picture pic(240, 240, 0x80);
+        std::vector<std::int16_t> tone(480); // 10 ms at 48 kHz
+        for (std::size_t i = 0; i < tone.size(); ++i)
+            tone[i] = static_cast<std::int16_t>(12000 * std::sin(i * 2 * M_PI * 1000 / 48000));
+        int piece = 0;
+        for (int i = 0; i < 60; ++i) {
+            writer->writeVideo(pic.frame(), i / 30.0);
+            for (; start + piece * 0.01 < (i + 1) / 30.0; ++piece)
+                writer->writeAudio(tone.data(), 480, start + piece * 0.01);
+        }
+        writer->finish(2.0);
+        const auto sound = soundBackToBack(s.path);
+        ASSERT_GT(sound.size(), 48000u);
+        std::size_t onset = 0;
+        while (onset < sound.size() && std::abs(int{sound[onset]}) < 2000)
+            ++onset;
+        // The AAC encoder's priming (1024 samples, 21 ms) is heard first,
+        // as silence: sound from earlier than that cannot be placed.
+        const double expected = std::max(start * 48000, 1024.0);
+        EXPECT_NEAR(static_cast<double>(onset), expected, 48 * 3) << "samples";
+        // And it lasts to the end of the picture.
+        EXPECT_NEAR(sound.size() / 48000.0, 2.0, 0.05);
+    }
 }
 
 TEST_F(MovieWriterTest, AbandonedMovieStaysPlayable) {

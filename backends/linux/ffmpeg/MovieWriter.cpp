@@ -122,7 +122,15 @@ class FfmpegMovieWriter final : public MovieWriter {
         if (finished_ || !audio_ || count <= 0 || !std::isfinite(time)) return;
         const int rate = audio_->sample_rate;
         const std::int64_t at = std::llround(time * rate);
-        if (audioNext_ < 0) audioNext_ = at;
+        if (audioNext_ < 0) {
+            const std::int64_t early = startSound(at);
+            if (early >= count) return;
+            samples += early * settings_.audio->channels;
+            count -= static_cast<int>(early);
+            pushSamples(samples, count);
+            encodeAudio(false);
+            return;
+        }
         // Keep sound and picture in step across gaps: fill a hole with silence,
         // drop what overlaps what was already written.
         const std::int64_t expected = audioNext_ + av_audio_fifo_size(fifo_.get());
@@ -382,6 +390,26 @@ class FfmpegMovieWriter final : public MovieWriter {
     void flushFragment() {
         check(av_write_frame(out_.get(), nullptr));
         checkIo();
+    }
+
+    // The sound track begins with the movie: silence up to the first
+    // sample's own time after the first picture, so that a player that
+    // plays the track back to back hears it where it was heard. The
+    // encoder's priming samples, which a fragmented movie cannot mark for
+    // skipping, are part of that silence. Returns how many of the first
+    // samples come before the track's start and are left out.
+    std::int64_t startSound(std::int64_t at) {
+        const std::int64_t priming = audio_->initial_padding;
+        const std::int64_t longest = std::int64_t{audio_->sample_rate} * 10;
+        audioNext_ = std::max(priming, at - longest);
+        if (at <= audioNext_) return audioNext_ - at;
+        for (std::int64_t left = at - audioNext_; left > 0;) {
+            const int piece = static_cast<int>(std::min<std::int64_t>(left, audio_->sample_rate));
+            pushSilence(piece);
+            encodeAudio(false);
+            left -= piece;
+        }
+        return 0;
     }
 
     void pushSamples(const std::int16_t* samples, int count) {
