@@ -465,6 +465,7 @@ class SoundServers(unittest.TestCase):
         cams = TestCameras(self).add()
         p = cams.spawn("record-camera", "--out", os.path.join(cams.dir, "take.mov"), "--mic",
                        env=sound_env(server.path))
+        self.addCleanup(lambda: p.poll() is None and p.kill())
         time.sleep(0.5)
         signalled = time.monotonic()
         p.send_signal(signal.SIGTERM)
