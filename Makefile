@@ -6,6 +6,8 @@ CTEST_ARGS ?=
 TARGETS ?=
 # What a user runs: the two programs and the job modules they load.
 PROGRAMS = quorvane-capture quorvane
+# What is installed: the programs and their manual pages.
+INSTALLED = $(PROGRAMS) quorvane-docs
 PREFIX ?= /usr/local
 # Tests run side by side: none holds a fixed port, display or path.
 JOBS ?= $(shell nproc)
@@ -41,12 +43,13 @@ tsan:
 # The programs and their job modules under $(PREFIX) (bin/, lib/quorvane/);
 # only what is installed is built.
 install:
-	@$(MAKE) --no-print-directory build TARGETS="$(PROGRAMS)"
+	@$(MAKE) --no-print-directory build TARGETS="$(INSTALLED)"
 	@cmake --install $(BUILD) --prefix $(PREFIX)
 
-# A Debian package of the same, in $(BUILD)/ (its dependencies from shlibdeps).
+# A Debian package of the same, in $(BUILD)/ (its dependencies from shlibdeps;
+# .ci/check-package checks it with lintian).
 package:
-	@$(MAKE) --no-print-directory build TARGETS="$(PROGRAMS)"
+	@$(MAKE) --no-print-directory build TARGETS="$(INSTALLED)"
 	@cd $(BUILD) && cpack -G DEB
 
 clean:
