@@ -172,7 +172,7 @@ std::shared_ptr<MicrophoneCapture::Reader> openWithin(std::string address, int s
 std::optional<CaptureDevice> findMicrophone() {
     auto reader = openWithin({}, 48000);
     if (!reader) return std::nullopt;
-    // Only a test: the recording opens it again.
+    // The source closes with the reader; the recording opens its own.
     return CaptureDevice{reader->address, "Default microphone", reader->address};
 }
 
@@ -184,7 +184,7 @@ std::unique_ptr<MicrophoneCapture> MicrophoneCapture::open(const CaptureDevice& 
     if (!known) return nullptr;
     auto reader = openWithin(microphone.address, sampleRate);
     if (!reader) return nullptr;
-    return std::unique_ptr<MicrophoneCapture>(new MicrophoneCapture(std::move(reader)));
+    return std::make_unique<MicrophoneCapture>(std::move(reader));
 }
 
 MicrophoneCapture::MicrophoneCapture(std::shared_ptr<Reader> reader) : reader_(std::move(reader)) {}

@@ -32,7 +32,11 @@ class MicrophoneCapture {
 
     // Opens `microphone` within the deadline; nothing when it cannot be.
     static std::unique_ptr<MicrophoneCapture> open(const CaptureDevice& microphone, int sampleRate);
-    ~MicrophoneCapture(); // stops
+    // What the reader thread shares with this object, and keeps alive when
+    // it is left behind.
+    struct Reader;
+    explicit MicrophoneCapture(std::shared_ptr<Reader> reader); // an opened reader
+    ~MicrophoneCapture();                                       // stops
     MicrophoneCapture(const MicrophoneCapture&) = delete;
     MicrophoneCapture& operator=(const MicrophoneCapture&) = delete;
 
@@ -44,13 +48,7 @@ class MicrophoneCapture {
     // return is left to end on its own.
     void stop();
 
-    // What the reader thread shares with this object, and keeps alive when
-    // it is left behind.
-    struct Reader;
-
   private:
-    explicit MicrophoneCapture(std::shared_ptr<Reader> reader);
-
     std::shared_ptr<Reader> reader_;
     bool started_ = false;
 };
