@@ -13,6 +13,7 @@
 #include <csignal>
 #include <exception>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 namespace quorvane::jobs {
@@ -47,8 +48,13 @@ void checkCameraPermission(platform::CameraDevices& devices) {
                     "Camera.");
 }
 
-std::unique_ptr<CameraRecording> makeRecording(const CameraOptions& options,
-                                               platform::CameraDevices& devices) {
+// The devices of a recording, chosen before anything is touched.
+struct Devices {
+    platform::CaptureDevice camera;
+    std::optional<platform::CaptureDevice> microphone;
+};
+
+Devices chooseDevices(const CameraOptions& options, platform::CameraDevices& devices) {
     checkCameraPermission(devices);
     auto camera = chooseCamera(devices, options);
     // A refused or missing microphone only means a silent movie.
@@ -57,9 +63,13 @@ std::unique_ptr<CameraRecording> makeRecording(const CameraOptions& options,
         devices.microphoneAuthorization() == platform::CaptureAuthorization::authorized)
         microphone = devices.defaultMicrophone();
     devices.prohibitActivation();
+    return {std::move(camera), std::move(microphone)};
+}
+
+std::shared_ptr<CameraRecording> makeRecording(const CameraOptions& options, Devices chosen) {
     try {
-        return std::make_unique<CameraRecording>(options.out, options.size, std::move(camera),
-                                                 std::move(microphone));
+        return std::make_shared<CameraRecording>(
+            options.out, options.size, std::move(chosen.camera), std::move(chosen.microphone));
     } catch (const std::exception& error) {
         throw UserError(std::string("The camera recording could not start. ") + error.what());
     }
@@ -118,32 +128,52 @@ void runRecordCamera(const Args& rest) {
 
     // Set on the main queue once the recording exists; read only there.
     std::unique_ptr<LiveRecording> live;
+    // How far the set-up has got, for a stop signal that comes before `live`.
+    struct SetUp {
+        std::mutex lock;
+        enum class Stage { choosing, creating, made } stage = Stage::choosing;
+        bool stopAsked = false;
+    } setUp;
 
     // Each of these signals asks for an orderly stop instead of ending the
     // process. They act during the set-up too, which a sound server that
-    // does not answer can hold for a while: there is nothing to finish yet.
+    // does not answer can hold for a while: while devices are chosen nothing
+    // has been touched and the job ends at once; once the recording is being
+    // made (it clears --out), it stops as soon as it exists.
     std::vector<std::unique_ptr<runtime::SignalSource>> cameraSignalSources;
     for (int signal : {SIGINT, SIGTERM, SIGHUP})
         cameraSignalSources.push_back(std::make_unique<runtime::SignalSource>(
-            runtime::mainQueue(), std::initializer_list<int>{signal}, [&live](int) {
+            runtime::mainQueue(), std::initializer_list<int>{signal}, [&live, &setUp](int) {
                 if (live) {
                     live->recording->stop();
                     return;
                 }
-                shell::failWith("The recording stopped before the camera sent a picture.");
+                std::lock_guard held(setUp.lock);
+                if (setUp.stage == SetUp::Stage::choosing)
+                    shell::failWith("The recording stopped before the camera sent a picture.");
+                setUp.stopAsked = true;
             }));
 
     // The set-up waits on devices: the main queue stays free for the signals.
-    runtime::startTask([&live, options] {
+    runtime::startTask([&live, &setUp, options] {
         std::shared_ptr<CameraRecording> recording;
         try {
             auto devices = platform::makeCameraDevices();
-            recording = makeRecording(options, *devices);
+            auto chosen = chooseDevices(options, *devices);
+            {
+                std::lock_guard held(setUp.lock);
+                setUp.stage = SetUp::Stage::creating;
+            }
+            recording = makeRecording(options, std::move(chosen));
         } catch (const UserError& error) {
             shell::failWith(error.what());
         }
-        runtime::mainQueue().async([&live, recording, maxSeconds = options.maxSeconds] {
+        std::lock_guard held(setUp.lock);
+        setUp.stage = SetUp::Stage::made;
+        runtime::mainQueue().async([&live, &setUp, recording, maxSeconds = options.maxSeconds] {
             live = std::make_unique<LiveRecording>(recording, maxSeconds);
+            std::lock_guard held(setUp.lock);
+            if (setUp.stopAsked) live->recording->stop();
         });
     });
 
