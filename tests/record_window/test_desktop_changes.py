@@ -123,15 +123,20 @@ class DesktopChanges(unittest.TestCase):
         time.sleep(1.5)
         self.assert_went_on(r, time.monotonic() - began)
 
-    def test_desktop_switches_under_openbox(self):
+    def test_desktop_switches_and_minimizing_under_openbox(self):
         self.start(window_manager=True)
         r = self.record()
         began = time.monotonic()
+        window = str(self.player.id)
         for _ in range(3):
             time.sleep(0.3)
             self.x.run("xdotool", "set_desktop", "1", check=True)
             time.sleep(1.3)
             self.x.run("xdotool", "set_desktop", "0", check=True)
+        time.sleep(0.3)
+        self.x.run("xdotool", "windowminimize", window, check=True)
+        time.sleep(1.3)
+        self.x.run("xdotool", "windowactivate", window, check=True)
         time.sleep(1.5)
         self.assert_went_on(r, time.monotonic() - began)
 
