@@ -1,6 +1,7 @@
 #include "jobs/record_window/RestoreTokens.h"
 
 #include "jobs/record_window/ClickLog.h"
+#include "shell/PlainFile.h"
 #include "json/Writer.h"
 
 #include <simdjson.h>
@@ -38,7 +39,8 @@ bool makeFolders(const std::filesystem::path& folder) {
 RestoreTokens::RestoreTokens(std::string path) : path_(std::move(path)) {
     simdjson::dom::parser parser;
     simdjson::dom::element root;
-    if (parser.load(path_).get(root) != simdjson::SUCCESS) return;
+    // A pipe in its place would keep the load waiting forever.
+    if (!shell::isPlainFile(path_) || parser.load(path_).get(root) != simdjson::SUCCESS) return;
     std::string_view token;
     if (root["withoutApp"].get_string().get(token) == simdjson::SUCCESS)
         withoutApp_ = std::string(token);
