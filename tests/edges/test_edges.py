@@ -506,6 +506,8 @@ class NotPlainFiles(Edges):
         "record-window --out": (["record-window", "--out", "{}", "--app", "xlogo"], "x.mov",
                                 "The recording could not start. Quorvane cannot write the "
                                 "movie x.mov. That is not a file."),
+        "record-camera --out": (["record-camera", "--out", "{}"], "x.mov",
+                                "The video file could not be written. That is not a file."),
     }
 
     @classmethod
