@@ -2,6 +2,7 @@
 import difflib
 import json
 import os
+import shutil
 import subprocess
 import unittest
 import wave
@@ -369,6 +370,51 @@ class Recordings(TranscribeCase):
             total += n
             found += found_share(text, obj["words"]) * n
         self.assertGreaterEqual(found / total, 0.6)
+
+
+def word_error_rate(reference, hypothesis):
+    """Word-level edit distance over the reference's length."""
+    ref, hyp = reference.lower().split(), hypothesis.lower().split()
+    row = list(range(len(hyp) + 1))
+    for i, r in enumerate(ref, 1):
+        prev, row[0] = row[0], i
+        for j, h in enumerate(hyp, 1):
+            prev, row[j] = row[j], min(row[j] + 1, row[j - 1] + 1, prev + (r != h))
+    return row[-1] / len(ref)
+
+
+class SteadyBackground(TranscribeCase):
+    TEXT = ("the quick brown fox jumps over the lazy dog while the children play in the garden "
+            "and the old man reads his newspaper near the window")
+
+    def test_words_over_a_hum_reach_the_end(self):
+        # Speech stands only a few dB above this hum, which never pauses.
+        d = temp_dir_for_class(type(self))
+        speech = os.path.join(d, "speech.wav")
+        hum = os.path.join(d, "hum.wav")
+        mixed = os.path.join(d, "mixed.wav")
+        _, last = speak(self.TEXT, speech)
+        frames, rate = frames_and_rate(speech)
+        sh("sox", "-n", "-r", str(rate), "-c", "1", hum, "synth", str(frames / rate),
+           "sine", "120", "sine", "240", "remix", "1-2", "vol", "0.3")
+        sh("sox", "-m", speech, hum, mixed)
+        obj = self.transcribe(mixed, "en-US")
+        self.assert_transcript(obj)
+        words = obj["words"]
+        self.assertTrue(words)
+        self.assertEqual(words[-1]["text"], "window", words)
+        self.assertGreater(words[-1]["end"], last - 0.3)
+        ours = word_error_rate(self.TEXT, " ".join(w["text"] for w in words))
+        self.assertLess(ours, 0.25, words)
+        # The stock decoder with the same model, where it is installed.
+        peer = shutil.which("pocketsphinx_continuous")
+        if peer:
+            model = "/usr/share/pocketsphinx/model/en-us"
+            out = subprocess.run([peer, "-infile", mixed, "-hmm", model + "/en-us",
+                                  "-lm", model + "/en-us.lm.bin",
+                                  "-dict", model + "/cmudict-en-us.dict", "-logfn", "/dev/null"],
+                                 capture_output=True, text=True, timeout=120).stdout
+            self.assertLessEqual(ours, word_error_rate(self.TEXT, " ".join(out.split())) + 0.05)
 
 
 def temp_dir_for_class(cls):
