@@ -170,5 +170,65 @@ class FacesInVideos(FacesAssertions, unittest.TestCase):
         self.fail_with("Quorvane could not open that video. Invalid data found when processing input", path)
 
 
+class FrameExactness(FacesAssertions, unittest.TestCase):
+    """Which picture is examined at a time: frames alternate between a face
+    and a cat, so a picture one frame early or late shows the wrong one."""
+
+    FPS = 30
+    FRAMES = 90
+
+    @classmethod
+    def setUpClass(cls):
+        cls.dir = temp_dir_for(cls)
+        face = os.path.join(cls.dir, "face.png")
+        cat = os.path.join(cls.dir, "cat.png")
+        ffmpeg("-i", photo("astronaut.jpg"), "-vf", "scale=320:320", face)
+        ffmpeg("-i", photo("chelsea.jpg"), "-vf", "scale=320:320,setsar=1", cat)
+        for i in range(cls.FRAMES):
+            os.symlink(face if i % 2 == 0 else cat, os.path.join(cls.dir, f"f{i:03d}.png"))
+        frames = ["-framerate", str(cls.FPS), "-i", os.path.join(cls.dir, "f%03d.png")]
+        cls.videos = {
+            # Time bases of one frame: AVI, and MP4 whose time scale is the frame rate.
+            "mjpeg.avi": ["-c:v", "mjpeg", "-q:v", "3", "-pix_fmt", "yuvj420p"],
+            "timescale.mp4": ["-c:v", "libx264", "-preset", "ultrafast", "-g", "10",
+                              "-pix_fmt", "yuv420p", "-video_track_timescale", str(cls.FPS)],
+            # Open groups with a deep B-frame pyramid: a key frame found for a
+            # time is often shown after it.
+            "pyramid.mp4": ["-c:v", "libx265", "-preset", "ultrafast", "-pix_fmt", "yuv420p",
+                            "-x265-params", "keyint=12:min-keyint=12:bframes=8:b-pyramid=1:"
+                            "open-gop=1:b-adapt=0:rc-lookahead=20:log-level=error"],
+        }
+        for name, codec in cls.videos.items():
+            ffmpeg(*frames, *codec, os.path.join(cls.dir, name))
+
+    def test_the_picture_on_screen_at_each_time(self):
+        # 0.05 s is a frame and a half: every other time falls in the second
+        # half of a frame. 0.37 s makes the walk seek, and 0.299 s ends within
+        # the last frame.
+        for name in self.videos:
+            for every in ("0.05", "0.37", "0.299"):
+                with self.subTest(video=name, every=every):
+                    result, _ = self.succeed(os.path.join(self.dir, name), "--every", every)
+                    self.assertEqual(result["duration"], 3)
+                    times = [s["t"] for s in result["samples"]]
+                    tried = [round(i * float(every), 3) for i in range(100)
+                             if i * float(every) < 3]
+                    self.assertEqual(times, tried)
+                    wrong = []
+                    for sample in result["samples"]:
+                        frame = round(sample["t"] * 600) * self.FPS // 600
+                        if len(sample["faces"]) != (1 if frame % 2 == 0 else 0):
+                            wrong.append(sample["t"])
+                    self.assertEqual(wrong, [])
+
+
+def temp_dir_for(cls):
+    import shutil
+    import tempfile
+    d = tempfile.mkdtemp(prefix="quorvane-test-")
+    cls.addClassCleanup(shutil.rmtree, d, True)
+    return d
+
+
 if __name__ == "__main__":
     unittest.main()
