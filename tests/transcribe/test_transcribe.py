@@ -242,6 +242,31 @@ class Timeline(TranscribeCase):
                                        delta=0.07)
 
 
+    def test_words_after_a_timestamp_gap_keep_their_place(self):
+        # The sound's timestamps jump 2.5 s between the two sentences, as
+        # after a dropout in a recording; the samples themselves run on.
+        frames, rate = frames_and_rate(os.path.join(self.dir, "p0.wav"))
+        cut, jump = frames / rate, 2.5
+        reference = self.transcribe(self.wav)
+        for name, codec in (("gap.mkv", ["-c:a", "libvorbis"]), ("gap.webm", ["-c:a", "libopus"]),
+                            ("gap.ts", ["-c:a", "aac"])):
+            with self.subTest(name=name):
+                path = os.path.join(self.dir, name)
+                sh("ffmpeg", "-v", "error", "-y", "-i", self.wav, "-af",
+                   f"asetpts='if(gte(T,{cut:.3f}),PTS+{jump}/TB,PTS)'", *codec, path)
+                obj = self.transcribe(path)
+                self.assert_transcript(obj)
+                pairs = paired(reference["words"], obj["words"])
+                self.assertGreaterEqual(len(pairs), 0.8 * len(reference["words"]), obj["words"])
+                for ref, word in pairs:
+                    moved = jump if ref["start"] >= cut else 0
+                    self.assertAlmostEqual(word["start"], ref["start"] + moved, delta=0.1,
+                                           msg=(ref, word))
+                # AAC in a transport stream declares no encoder priming: its
+                # length holds about a tenth of a second more.
+                self.assertAlmostEqual(obj["duration"], reference["duration"] + jump, delta=0.15)
+
+
 class Silence(TranscribeCase):
     def test_silence_only_gives_no_words_and_the_exact_length(self):
         d = temp_dir(self)
