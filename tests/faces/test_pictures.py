@@ -1,10 +1,32 @@
 """The faces job on still pictures, through the real program."""
 import os
 import shutil
+import struct
 import unittest
 
 from faces_support import KNOWN_FACES, FacesAssertions, ffmpeg, photo, sanitized, tool
 from quorvane_test import temp_dir
+
+
+def write(path, data):
+    with open(path, "wb") as f:
+        f.write(data)
+
+
+def photoshop(bgr, width, height):
+    """An uncompressed 8-bit RGB Photoshop file: header, three empty
+    sections, then one plane per channel."""
+    planes = b"".join(bgr[c::3] for c in (2, 1, 0))
+    header = b"8BPS" + struct.pack(">H6xHIIHH", 1, 3, height, width, 8, 3)
+    return header + struct.pack(">III", 0, 0, 0) + struct.pack(">H", 0) + planes
+
+
+def targa(bgr, width, height, top_down):
+    """An uncompressed 24-bit TGA, stored from the top row or from the bottom."""
+    rows = [bgr[i * width * 3:(i + 1) * width * 3] for i in range(height)]
+    header = struct.pack("<BBBHHBHHHHBB", 0, 0, 2, 0, 0, 0, 0, 0, width, height, 24,
+                         0x20 if top_down else 0)
+    return header + b"".join(rows if top_down else rows[::-1])
 
 
 class FacesInPictures(FacesAssertions, unittest.TestCase):
@@ -51,6 +73,43 @@ class FacesInPictures(FacesAssertions, unittest.TestCase):
                 make(path)
                 result, _ = self.succeed(path)
                 self.assertEqual((result["width"], result["height"]), (512, 512))
+                faces = result["samples"][0]["faces"]
+                self.assertEqual(len(faces), 1, faces)
+                self.assert_face_at(faces[0], KNOWN_FACES["astronaut.jpg"])
+
+    def test_pictures_are_decoded_by_content_whatever_their_name(self):
+        # Phone exports and renamed downloads: the name says one type, the
+        # bytes another. Also the still types read by FFmpeg's decoders.
+        d = temp_dir(self)
+        source = photo("astronaut.jpg")
+        raw = os.path.join(d, "astronaut.bgr")
+        ffmpeg("-i", source, "-f", "rawvideo", "-pix_fmt", "bgr24", raw)
+        with open(raw, "rb") as f:
+            bgr = f.read()
+        made = {
+            "heic.jpg": lambda p: tool("heif-enc", "-q", "90", source, "-o", p),
+            "avif.png": lambda p: tool("heif-enc", "-A", "-q", "90", source, "-o", p),
+            "gif.png": lambda p: ffmpeg("-i", source, "-vf",
+                                        "split[a][b];[a]palettegen[p];[b][p]paletteuse",
+                                        "-f", "gif", p),
+            "jpeg.heic": lambda p: shutil.copy(source, p),
+            "png.jpg": lambda p: ffmpeg("-i", source, "-f", "image2", "-c:v", "png", p),
+            "webp.jpeg": lambda p: tool("cwebp", "-quiet", source, "-o", p),
+            "a.jp2": lambda p: ffmpeg("-i", source, "-c:v", "jpeg2000", p),
+            "a.exr": lambda p: ffmpeg("-i", source, "-c:v", "exr", p),
+            "a.psd": lambda p: write(p, photoshop(bgr, 512, 512)),
+            "top.tga": lambda p: write(p, targa(bgr, 512, 512, top_down=True)),
+            "bottom.tga": lambda p: write(p, targa(bgr, 512, 512, top_down=False)),
+            "a.ico": lambda p: ffmpeg("-i", source, "-vf", "scale=256:256", "-pix_fmt", "rgba",
+                                      "-c:v", "png", "-f", "ico", p),
+        }
+        for name, make in made.items():
+            with self.subTest(name):
+                path = os.path.join(d, name)
+                make(path)
+                result, _ = self.succeed(path)
+                size = 256 if name.endswith(".ico") else 512
+                self.assertEqual((result["width"], result["height"]), (size, size))
                 faces = result["samples"][0]["faces"]
                 self.assertEqual(len(faces), 1, faces)
                 self.assert_face_at(faces[0], KNOWN_FACES["astronaut.jpg"])
