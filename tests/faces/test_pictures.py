@@ -114,6 +114,26 @@ class FacesInPictures(FacesAssertions, unittest.TestCase):
                 self.assertEqual(len(faces), 1, faces)
                 self.assert_face_at(faces[0], KNOWN_FACES["astronaut.jpg"])
 
+    @unittest.skipIf(sanitized(), "dlib on 2000-px pictures is too slow under a sanitizer")
+    def test_no_cliff_in_face_size(self):
+        # A face of about 40 px in a 1000 x 438 picture, then the same picture
+        # a pixel wider and larger still: the face is found at every size.
+        d = temp_dir(self)
+        base = os.path.join(d, "base.png")
+        ffmpeg("-i", photo("astronaut.jpg"), "-vf",
+               "scale=228:228,setsar=1,pad=1000:438:600:120:color=gray", base)
+        centre = ((600 + KNOWN_FACES["astronaut.jpg"][0] * 228) / 1000,
+                  (120 + KNOWN_FACES["astronaut.jpg"][1] * 228) / 438)
+        for width in (1000, 1001, 1500, 1999, 2000, 2001):
+            with self.subTest(width=width):
+                path = os.path.join(d, f"w{width}.png")
+                ffmpeg("-i", base, "-vf", f"scale={width}:-1", path)
+                result, _ = self.succeed(path)
+                faces = result["samples"][0]["faces"]
+                self.assertEqual(len(faces), 1, faces)
+                self.assertAlmostEqual(faces[0]["x"] + faces[0]["w"] / 2, centre[0], delta=0.02)
+                self.assertAlmostEqual(faces[0]["y"] + faces[0]["h"] / 2, centre[1], delta=0.04)
+
     def test_bitmap_anymap_decodes(self):
         # One bit per pixel leaves no face to find, but the picture is read.
         d = temp_dir(self)

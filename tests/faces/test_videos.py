@@ -4,7 +4,7 @@ import os
 import subprocess
 import unittest
 
-from faces_support import KNOWN_FACES, FacesAssertions, ffmpeg, photo
+from faces_support import KNOWN_FACES, FacesAssertions, ffmpeg, photo, sanitized
 from quorvane_test import CAPTURE, temp_dir
 
 PAD = "scale=512:512,setsar=1,pad=1280:720:384:104,format=yuv420p"
@@ -130,6 +130,21 @@ class FacesInVideos(FacesAssertions, unittest.TestCase):
             self.assertAlmostEqual(face["x"] + face["w"] / 2, centre[0], delta=0.02)
             self.assertAlmostEqual(face["y"] + face["h"] / 2, centre[1], delta=0.03)
             self.assertAlmostEqual(face["h"] * 720, 55, delta=12)
+
+    @unittest.skipIf(sanitized(), "dlib on 4K pictures is too slow under a sanitizer")
+    def test_small_face_in_4k_video(self):
+        # A face of about 70 px in a 3840 x 2160 picture: scaled down to
+        # 1280 px it would be 23 px, too small to find.
+        path = os.path.join(self.dir, "small-face-4k.mp4")
+        still_video(path, photo("astronaut.jpg"), 1,
+                    vf="scale=398:398,setsar=1,pad=3840:2160:2000:1200,format=yuv420p", audio=False)
+        result, _ = self.succeed(path, "--every", "1")
+        self.assertEqual((result["width"], result["height"]), (3840, 2160))
+        faces = result["samples"][0]["faces"]
+        self.assertEqual(len(faces), 1, faces)
+        self.assertAlmostEqual(faces[0]["x"] + faces[0]["w"] / 2,
+                               (2000 + KNOWN_FACES["astronaut.jpg"][0] * 398) / 3840, delta=0.01)
+        self.assertAlmostEqual(faces[0]["h"] * 2160, 70, delta=20)
 
     def test_one_worker_and_every_worker_give_the_same_result(self):
         # A face now and then between changing and still stretches, so that
