@@ -211,17 +211,18 @@ class FrameExactness(FacesAssertions, unittest.TestCase):
             # time is often shown after it.
             "pyramid.mp4": ["-c:v", "libx265", "-preset", "ultrafast", "-pix_fmt", "yuv420p",
                             "-x265-params", "keyint=12:min-keyint=12:bframes=8:b-pyramid=1:"
-                            "open-gop=1:b-adapt=0:rc-lookahead=20:log-level=error"],
+                            "open-gop=1:b-adapt=0:rc-lookahead=20:pools=none:frame-threads=1:"
+                            "log-level=error"],
         }
         for name, codec in cls.videos.items():
             ffmpeg(*frames, *codec, os.path.join(cls.dir, name))
 
     def test_the_picture_on_screen_at_each_time(self):
         # 0.05 s is a frame and a half: every other time falls in the second
-        # half of a frame. 0.37 s makes the walk seek, and 0.299 s ends within
-        # the last frame.
+        # half of a frame. 0.37 s and 0.39 s make the walk seek (to key frames
+        # shown after some of the times), and 0.299 s ends within the last frame.
         for name in self.videos:
-            for every in ("0.05", "0.37", "0.299"):
+            for every in ("0.05", "0.37", "0.39", "0.299"):
                 with self.subTest(video=name, every=every):
                     result, _ = self.succeed(os.path.join(self.dir, name), "--every", every)
                     self.assertEqual(result["duration"], 3)
