@@ -139,14 +139,13 @@ class DlibScanner final : public FaceScanner {
 } // namespace
 
 std::vector<std::unique_ptr<FaceScanner>> QUORVANE_FACE_SCAN_FACTORY(std::size_t count) {
-    // dlib's own model, moved onto the faster pyramid: the pyramid's type is
+    // dlib's own model, read onto the faster pyramid: the pyramid's type is
     // not part of the saved model. Building it takes about 0.3 s; a copy of
     // it takes microseconds.
     // One worker per processor already examines pictures: OpenCV's resize
     // would otherwise start threads of its own for each level.
     cv::setNumThreads(0);
-    std::stringstream saved;
-    dlib::serialize(dlib::get_frontal_face_detector(), saved);
+    std::istringstream saved(dlib::get_serialized_frontal_faces());
     Detector model;
     dlib::deserialize(model, saved);
     std::vector<std::unique_ptr<FaceScanner>> scanners;
