@@ -81,7 +81,9 @@ class FacesInPictures(FacesAssertions, unittest.TestCase):
         # Phone exports and renamed downloads: the name says one type, the
         # bytes another. Also the still types read by FFmpeg's decoders.
         d = temp_dir(self)
-        source = photo("astronaut.jpg")
+        # 256 px, so that the sanitizer pass stays short.
+        source = os.path.join(d, "astronaut.png")
+        ffmpeg("-i", photo("astronaut.jpg"), "-vf", "scale=256:256", source)
         raw = os.path.join(d, "astronaut.bgr")
         ffmpeg("-i", source, "-f", "rawvideo", "-pix_fmt", "bgr24", raw)
         with open(raw, "rb") as f:
@@ -92,24 +94,23 @@ class FacesInPictures(FacesAssertions, unittest.TestCase):
             "gif.png": lambda p: ffmpeg("-i", source, "-vf",
                                         "split[a][b];[a]palettegen[p];[b][p]paletteuse",
                                         "-f", "gif", p),
-            "jpeg.heic": lambda p: shutil.copy(source, p),
+            "jpeg.heic": lambda p: ffmpeg("-i", source, "-f", "image2", "-c:v", "mjpeg", p),
             "png.jpg": lambda p: ffmpeg("-i", source, "-f", "image2", "-c:v", "png", p),
             "webp.jpeg": lambda p: tool("cwebp", "-quiet", source, "-o", p),
             "a.jp2": lambda p: ffmpeg("-i", source, "-c:v", "jpeg2000", p),
             "a.exr": lambda p: ffmpeg("-i", source, "-c:v", "exr", p),
-            "a.psd": lambda p: write(p, photoshop(bgr, 512, 512)),
-            "top.tga": lambda p: write(p, targa(bgr, 512, 512, top_down=True)),
-            "bottom.tga": lambda p: write(p, targa(bgr, 512, 512, top_down=False)),
-            "a.ico": lambda p: ffmpeg("-i", source, "-vf", "scale=256:256", "-pix_fmt", "rgba",
-                                      "-c:v", "png", "-f", "ico", p),
+            "a.psd": lambda p: write(p, photoshop(bgr, 256, 256)),
+            "top.tga": lambda p: write(p, targa(bgr, 256, 256, top_down=True)),
+            "bottom.tga": lambda p: write(p, targa(bgr, 256, 256, top_down=False)),
+            "a.ico": lambda p: ffmpeg("-i", source, "-pix_fmt", "rgba", "-c:v", "png", "-f", "ico",
+                                      p),
         }
         for name, make in made.items():
             with self.subTest(name):
                 path = os.path.join(d, name)
                 make(path)
                 result, _ = self.succeed(path)
-                size = 256 if name.endswith(".ico") else 512
-                self.assertEqual((result["width"], result["height"]), (size, size))
+                self.assertEqual((result["width"], result["height"]), (256, 256))
                 faces = result["samples"][0]["faces"]
                 self.assertEqual(len(faces), 1, faces)
                 self.assert_face_at(faces[0], KNOWN_FACES["astronaut.jpg"])
