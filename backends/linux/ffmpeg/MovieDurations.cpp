@@ -1,12 +1,9 @@
 #include "ffmpeg/MovieDurations.h"
 
-#include "io/UniqueFd.h"
-
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
-#include <fcntl.h>
 #include <optional>
 #include <unistd.h>
 
@@ -78,11 +75,10 @@ std::uint64_t ticks(double seconds, std::uint64_t scale) {
 
 } // namespace
 
-bool writeMovieDurations(const std::string& path, const std::vector<double>& trackSeconds) {
-    io::UniqueFd fd(::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW));
-    if (!fd) return false;
+bool writeMovieDurations(int fd, const std::vector<double>& trackSeconds) {
+    if (fd < 0) return false;
     std::vector<std::uint8_t> d(kHeaderBytes);
-    const ssize_t n = ::pread(fd.get(), d.data(), d.size(), 0);
+    const ssize_t n = ::pread(fd, d.data(), d.size(), 0);
     if (n <= 0) return false;
     d.resize(static_cast<std::size_t>(n));
 
@@ -141,8 +137,8 @@ bool writeMovieDurations(const std::string& path, const std::vector<double>& tra
         const std::uint64_t value = std::min(f.value, most);
         for (int i = 0; i < f.bytes; ++i)
             bytes[i] = static_cast<std::uint8_t>(value >> (8 * (f.bytes - 1 - i)));
-        if (::pwrite(fd.get(), bytes, static_cast<std::size_t>(f.bytes),
-                     static_cast<off_t>(f.offset)) != f.bytes)
+        if (::pwrite(fd, bytes, static_cast<std::size_t>(f.bytes), static_cast<off_t>(f.offset)) !=
+            f.bytes)
             return false;
     }
     return true;

@@ -3,15 +3,15 @@
 // QuickTime movie. The muxer leaves them at zero there (the pictures are in
 // the fragments that follow); readers that take a movie's length from its
 // header, rather than walking every fragment, then read a movie too short.
-#include <string>
 #include <vector>
 
 namespace quorvane::backends::ffmpeg {
 
 // Sets the movie's length (the longest track) in its movie header and each
 // track's in its track and media headers: `trackSeconds[i]` for the i-th
-// track. Returns false when the file cannot be opened or its header boxes
-// are not where a fragmented movie keeps them; nothing is written then.
-bool writeMovieDurations(const std::string& path, const std::vector<double>& trackSeconds);
+// track, in the movie open for reading and writing on `fd` (its offset is
+// left alone). Returns false when the header boxes are not where a
+// fragmented movie keeps them or cannot be written; nothing is written then.
+bool writeMovieDurations(int fd, const std::vector<double>& trackSeconds);
 
 } // namespace quorvane::backends::ffmpeg

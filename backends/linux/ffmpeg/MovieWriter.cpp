@@ -13,6 +13,7 @@
 #include "ffmpeg/Handles.h"
 #include "ffmpeg/MovieDurations.h"
 #include "ffmpeg/QuietLog.h"
+#include "io/UniqueFd.h"
 
 extern "C" {
 #include <libavutil/channel_layout.h>
@@ -22,6 +23,7 @@ extern "C" {
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <fcntl.h>
 #include <limits>
 #include <optional>
 #include <vector>
@@ -88,6 +90,8 @@ class FfmpegMovieWriter final : public MovieWriter {
         const int opened = avio_open2(&out_->pb, url.c_str(), AVIO_FLAG_WRITE, nullptr, &protocols);
         av_dict_free(&protocols);
         check(opened);
+        // The same file again, for the lengths in its header (see takePacket).
+        header_.reset(::open(s.path.c_str(), O_RDWR | O_CLOEXEC));
         out_->flags |= AVFMT_FLAG_FLUSH_PACKETS;
         AVDictionary* opts = nullptr;
         av_dict_set(&opts, "movflags", "frag_keyframe+empty_moov+default_base_moof", 0);
@@ -172,7 +176,8 @@ class FfmpegMovieWriter final : public MovieWriter {
         checkIo();
         check(avio_closep(&out_->pb));
         // Best effort: readers that walk the fragments read the whole movie anyway.
-        if (videoEnd > 0) ff::writeMovieDurations(settings_.path, {videoEnd});
+        if (videoEnd > 0) ff::writeMovieDurations(header_.get(), {videoEnd});
+        header_.reset();
     }
 
     std::int64_t framesWritten() const override { return frames_; }
@@ -416,7 +421,7 @@ class FfmpegMovieWriter final : public MovieWriter {
             // Everything before this key frame is complete: out to disk.
             if (!audio_ && (packet_->flags & AV_PKT_FLAG_KEY)) {
                 flushFragment();
-                ff::writeMovieDurations(settings_.path,
+                ff::writeMovieDurations(header_.get(),
                                         {static_cast<double>(packet_->dts) / kVideoTimeBase.den});
             }
         }
@@ -512,6 +517,7 @@ class FfmpegMovieWriter final : public MovieWriter {
     ff::Packet packet_;
     ff::Packet held_; // the newest video packet, written once its duration is known
     bool haveHeld_ = false;
+    io::UniqueFd header_;      // the movie, for the lengths in its header
     ff::Packet lastKey_;       // the newest key frame the encoder made
     bool keyIsNewest_ = false; // and nothing was encoded or converted since
     ff::Sws sws_;
