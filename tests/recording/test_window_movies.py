@@ -9,7 +9,9 @@ private headless desktop of tests/wayland (mutter, PipeWire, the portal).
   length in FFmpeg and GStreamer;
 - clicks while every rename of the side file is slowed (strace): each keeps
   its own time and place, the pointer samples have no holes, and none lies
-  after the movie's end."""
+  after the movie's end;
+- a stop while the desktop portal does not answer still ends within a
+  moment, with the movie and the side file."""
 import json
 import os
 import re
@@ -24,7 +26,7 @@ import unittest
 from quorvane_test import CAPTURE, Xvfb, ffprobe, stop_processes, temp_dir
 
 sys.path.insert(0, os.path.join(os.environ.get("QUORVANE_SOURCE_DIR", ""), "tests", "wayland"))
-from wayland_rig import WaylandRig  # noqa: E402
+from wayland_rig import FRONTEND, WaylandRig  # noqa: E402
 
 # The window's script: a line of text, then it waits for GO; from then on it
 # prints for two seconds and stands still again.
@@ -323,6 +325,30 @@ class WindowMovies(unittest.TestCase):
         # Nothing after the movie's end.
         duration = float(ffprobe(movie)["format"]["duration"])
         self.assertLessEqual(times[-1], duration + 0.001, (times[-1], duration))
+
+    def test_a_hung_portal_holds_the_stop_up_half_a_second_at_most(self):
+        wayland = [s for s in self.sources if s.name == "wayland"]
+        if not wayland:
+            self.skipTest(self.wayland_missing)
+        rig = wayland[0].rig
+        recorder, started, movie = self.record(wayland[0], "Hung", True)
+        time.sleep(1.5)
+        # The portal stops answering: closing the session has to give up.
+        portal = [p for p in rig.procs if p.args[0] == FRONTEND][0]
+        portal.send_signal(signal.SIGSTOP)
+        try:
+            began = time.monotonic()
+            stopped = recorder.stop()
+            took = time.monotonic() - began
+        finally:
+            portal.send_signal(signal.SIGCONT)
+        self.assertEqual(stopped["event"], "stopped")
+        self.assertLess(took, 2.5, "a hung portal held the stop up")
+        duration = float(ffprobe(movie)["format"]["duration"])
+        self.assertGreater(duration, 1.2)
+        with open(stopped["clicks"]) as f:
+            pointer = json.load(f)["pointer"]
+        self.assertLessEqual(pointer[-1]["t"], duration + 0.001)
 
 
 if __name__ == "__main__":
