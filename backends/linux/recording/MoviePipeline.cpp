@@ -67,8 +67,11 @@ platform::MovieSettings windowMovieSettings(const std::string& path, int width, 
     settings.path = path;
     settings.video.width = width;
     settings.video.height = height;
-    // Pictures sit on the frame grid: the last grid point within the limit.
-    settings.video.keyFrameSeconds = std::max(1.0, std::floor(kKeyFrameSeconds * fps + 1e-9)) / fps;
+    // Pictures sit on the frame grid: one grid point before the last one
+    // within the limit, so that a key frame that waited for the next picture
+    // (or for the encoding thread to look) still comes in time.
+    settings.video.keyFrameSeconds =
+        std::max(1.0, std::floor(kKeyFrameSeconds * fps + 1e-9) - 1) / fps;
     settings.video.expectedFps = fps;
     // The encoder's quickest preset at every size: it keeps 1080p at 60
     // frames a second within two cores (measured in bench/record-window,
@@ -187,6 +190,17 @@ Steady::time_point MoviePipeline::stillMoment() {
     return after(kStillCheckSeconds);
 }
 
+Steady::time_point MoviePipeline::keyFrameDeadline() {
+    const double dueAt = writer_->keyFrameDueAt();
+    std::lock_guard guard(timeline_);
+    if (!first_) return after(kStillCheckSeconds);
+    const double now = platform::hostTimeNow() - *first_;
+    // One interval after the grid point where the key frame is due: a
+    // picture on its way there makes it itself.
+    const double at = (std::ceil(dueAt * settings_.fps - 1e-6) + 1) / settings_.fps;
+    return after(std::min(at - now, kStillCheckSeconds));
+}
+
 void MoviePipeline::run() {
     auto deadline = after(kStillCheckSeconds);
     for (;;) {
@@ -199,9 +213,8 @@ void MoviePipeline::run() {
         }
         write(frame);
         if (!frame.refresh) queue_.release(frame.slot);
-        // A busy window keeps making key frames itself; a still one is looked
-        // at once the queue has been empty for a while.
-        deadline = after(kStillCheckSeconds / 5);
+        // When no picture makes the next key frame, the queue's silence does.
+        deadline = keyFrameDeadline();
     }
 }
 

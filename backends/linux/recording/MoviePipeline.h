@@ -80,6 +80,8 @@ class MoviePipeline {
     // Queues the still picture's key frame when one is due; returns when to
     // look again.
     std::chrono::steady_clock::time_point stillMoment();
+    // When to look, if nothing comes, whether a key frame is due.
+    std::chrono::steady_clock::time_point keyFrameDeadline();
     void fail(const std::string& description);
     // The grid index for `seconds` on the timeline, at least one after the last.
     std::int64_t nextIndex(double seconds) const;
