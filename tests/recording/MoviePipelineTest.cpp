@@ -184,6 +184,20 @@ TEST(MoviePipeline, AStillPictureKeepsGettingKeyFramesOnTheGrid) {
     EXPECT_GT(rig.writer->endTime, rig.writer->refreshes.back());
 }
 
+TEST(MoviePipeline, APictureLateForAKeyFrameGetsTheKeyFrameBeforeItOnTime) {
+    Rig rig(/*blocked=*/false, /*fps=*/10, /*keyFrameSeconds=*/0.3);
+    ASSERT_TRUE(rig.capture(1, 0.0));
+    ASSERT_TRUE(rig.capture(2, 0.1));
+    // The next picture comes 0.4 s after the key frame at 0: the one due at
+    // 0.3 s is the picture shown then, not this one.
+    ASSERT_TRUE(rig.capture(3, 0.5));
+    rig.pipeline->finish(rig.start + 0.6);
+    std::lock_guard guard(rig.writer->lock);
+    ASSERT_FALSE(rig.writer->refreshes.empty());
+    EXPECT_NEAR(rig.writer->refreshes.front(), 0.3, 1e-9);
+    EXPECT_NEAR(rig.writer->times.back(), 0.5, 1e-9);
+}
+
 TEST(MoviePipeline, AnOverlayIsDrawnForItsFrameAloneAndTheSlotCanBeQueuedAgain) {
     struct Mark final : Overlay {
         std::uint8_t value;

@@ -67,11 +67,8 @@ platform::MovieSettings windowMovieSettings(const std::string& path, int width, 
     settings.path = path;
     settings.video.width = width;
     settings.video.height = height;
-    // Pictures sit on the frame grid: one grid point before the last one
-    // within the limit, so that a key frame that waited for the next picture
-    // (or for the encoding thread to look) still comes in time.
-    settings.video.keyFrameSeconds =
-        std::max(1.0, std::floor(kKeyFrameSeconds * fps + 1e-9) - 1) / fps;
+    // Pictures sit on the frame grid: the last grid point within the limit.
+    settings.video.keyFrameSeconds = std::max(1.0, std::floor(kKeyFrameSeconds * fps + 1e-9)) / fps;
     settings.video.expectedFps = fps;
     // The encoder's quickest preset at every size: it keeps 1080p at 60
     // frames a second within two cores (measured in bench/record-window,
@@ -149,6 +146,14 @@ void MoviePipeline::write(const QueuedFrame& frame) {
         if (frame.refresh) {
             writer_->refresh(frame.time);
             return;
+        }
+        // A picture that comes after the grid point where a key frame fell
+        // due (the source was slow, or this thread did not look in time):
+        // the picture shown until now becomes that key frame, in its place.
+        if (writer_->framesWritten() > 0) {
+            const double due =
+                std::ceil(writer_->keyFrameDueAt() * settings_.fps - 1e-6) / settings_.fps;
+            if (frame.time > due + 1e-6) writer_->refresh(due);
         }
         std::uint8_t* pixels = pixels_(frame.slot);
         platform::VideoFrame picture;
