@@ -18,6 +18,14 @@ class ScreenAccessRefused : public ScreenCaptureError {
     using ScreenCaptureError::ScreenCaptureError;
 };
 
+// The desktop cannot record windows at all (no portal, or one without
+// screen casts of single windows): no permission would change that, so its
+// own sentence is shown rather than the permission message.
+class ScreenCaptureUnavailable : public ScreenCaptureError {
+  public:
+    using ScreenCaptureError::ScreenCaptureError;
+};
+
 // The window the picker gave: `window` has id 0 (Wayland has no window
 // ids), the window's position where the portal tells it (else 0, 0) and its
 // size in pixels, and a title and app only where the portal tells them.
@@ -32,13 +40,15 @@ class PortalCaptureService {
   public:
     virtual ~PortalCaptureService() = default;
 
-    // Whether the desktop portal offers screen casts of single windows.
-    // Never asks the user.
-    virtual bool offersWindows() = 0;
+    // Why the desktop portal offers no screen casts of single windows (it
+    // does not answer, or offers other kinds only); nothing when it offers
+    // them. Never asks the user.
+    virtual std::optional<std::string> whyNoWindowCasts() = 0;
 
     // Restores the choice of `restoreToken` when the desktop still knows it,
     // else opens the window picker, and waits for the stream of the chosen
-    // window. Throws ScreenAccessRefused, or ScreenCaptureError on other
+    // window. Throws ScreenAccessRefused, ScreenCaptureUnavailable when the
+    // portal offers no window casts, or ScreenCaptureError on other
     // failures. Called once per run.
     virtual PortalWindow chooseWindow(const std::optional<std::string>& restoreToken,
                                       bool cursor) = 0;

@@ -1,5 +1,6 @@
 // The restore tokens kept between runs: one per --app text and one for the
-// run without --app, where the file lives, and files that are not ours.
+// run without --app, where the file lives, files that are not ours, runs
+// that store at the same time, the bound and the file's privacy.
 #include "jobs/record_window/RestoreTokens.h"
 
 #include "support/TempDir.h"
@@ -8,7 +9,11 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <string>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
 
 namespace quorvane::jobs::record_window {
 namespace {
@@ -46,7 +51,10 @@ TEST(RestoreTokens, KeepsOneChoicePerAppTextAndOneWithoutApp) {
     EXPECT_FALSE(third.find(std::string("foot")));
     EXPECT_FALSE(third.find(std::nullopt));
     EXPECT_EQ(third.find(std::string("")), "t-empty");
-    EXPECT_EQ(readFile(path), R"({"apps":{"":"t-empty","Fo\"ot":"t-quote"},"version":1})");
+    // The newest choice first.
+    EXPECT_EQ(readFile(path),
+              R"({"choices":[{"app":"Fo\"ot","token":"t-quote"},{"app":"","token":"t-empty"}],)"
+              R"("version":2})");
 }
 
 TEST(RestoreTokens, FilesThatAreNotOursHoldNoChoice) {
@@ -82,6 +90,90 @@ TEST(RestoreTokens, LiveUnderTheStateHome) {
         ::setenv("HOME", savedHome.c_str(), 1);
     else
         ::unsetenv("HOME");
+}
+
+TEST(RestoreTokens, RunsAtTheSameTimeKeepEachOthersChoices) {
+    TempDir dir;
+    const auto path = (dir.path / "choices.json").string();
+    // Both read the file before either stored.
+    RestoreTokens first(path);
+    RestoreTokens second(path);
+    EXPECT_TRUE(first.store(std::string("one"), std::string("t1")));
+    EXPECT_TRUE(second.store(std::string("two"), std::string("t2")));
+    EXPECT_EQ(RestoreTokens(path).find(std::string("one")), "t1");
+
+    // Processes storing at once, each several choices.
+    constexpr int kProcesses = 4;
+    constexpr int kEach = 6;
+    std::vector<pid_t> children;
+    for (int p = 0; p < kProcesses; ++p) {
+        const pid_t pid = ::fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            bool ok = true;
+            for (int i = 0; i < kEach; ++i) {
+                const std::string app = "app" + std::to_string(p) + "-" + std::to_string(i);
+                ok = RestoreTokens(path).store(app, "t-" + app) && ok;
+            }
+            ::_exit(ok ? 0 : 1);
+        }
+        children.push_back(pid);
+    }
+    for (const pid_t pid : children) {
+        int status = 0;
+        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    RestoreTokens all(path);
+    for (int p = 0; p < kProcesses; ++p)
+        for (int i = 0; i < kEach; ++i) {
+            const std::string app = "app" + std::to_string(p) + "-" + std::to_string(i);
+            EXPECT_EQ(all.find(app), "t-" + app);
+        }
+    EXPECT_EQ(all.find(std::string("one")), "t1");
+    EXPECT_EQ(all.find(std::string("two")), "t2");
+}
+
+TEST(RestoreTokens, KeepsTheMostRecentlyUsedChoicesOnly) {
+    TempDir dir;
+    const auto path = (dir.path / "choices.json").string();
+    RestoreTokens tokens(path);
+    EXPECT_TRUE(tokens.store(std::string("kept"), std::string("t-kept")));
+    for (std::size_t i = 0; i < RestoreTokens::kMaxChoices + 8; ++i) {
+        EXPECT_TRUE(tokens.store("app" + std::to_string(i), std::string("t")));
+        // Used again now and then: it stays among the newest.
+        if (i % 16 == 15) {
+            EXPECT_TRUE(tokens.store(std::string("kept"), std::string("t-kept")));
+        }
+    }
+    RestoreTokens again(path);
+    EXPECT_EQ(again.find(std::string("kept")), "t-kept");
+    EXPECT_TRUE(again.find("app" + std::to_string(RestoreTokens::kMaxChoices + 7)));
+    EXPECT_FALSE(again.find(std::string("app0"))) << "the oldest choices went";
+    std::size_t count = 0;
+    for (std::size_t i = 0; i < RestoreTokens::kMaxChoices + 8; ++i)
+        count += again.find("app" + std::to_string(i)).has_value();
+    EXPECT_EQ(count + 1, RestoreTokens::kMaxChoices);
+}
+
+TEST(RestoreTokens, TheFileIsTheUsersAloneAndTheFirstFormStillReads) {
+    TempDir dir;
+    const auto path = (dir.path / "choices.json").string();
+    std::ofstream(path) << R"({"version":1,"apps":{"foot":"t-foot"},"withoutApp":"t-none"})";
+    ::chmod(path.c_str(), 0644);
+    const mode_t oldMask = ::umask(0);
+    RestoreTokens tokens(path);
+    EXPECT_EQ(tokens.find(std::string("foot")), "t-foot");
+    EXPECT_EQ(tokens.find(std::nullopt), "t-none");
+    EXPECT_TRUE(tokens.store(std::string("other"), std::string("t-other")));
+    ::umask(oldMask);
+    struct stat info {};
+    ASSERT_EQ(::stat(path.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+    RestoreTokens again(path);
+    EXPECT_EQ(again.find(std::string("foot")), "t-foot");
+    EXPECT_EQ(again.find(std::nullopt), "t-none");
+    EXPECT_EQ(again.find(std::string("other")), "t-other");
 }
 
 TEST(RestoreTokens, AnUnwritableFolderIsReportedNotThrown) {

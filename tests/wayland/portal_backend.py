@@ -14,6 +14,11 @@ user closed the picker, response 1) or "fail" (response 2); --answer-file
 names a file whose first word, when it exists, is read at each request
 instead. A restored choice never opens the picker, so it is approved
 whatever the answer says.
+
+The method org.quorvane.Test.StopCasts on /org/freedesktop/portal/desktop
+plays the desktop's own "stop sharing": it stops every mutter cast, then
+emits each session's Closed signal, as a desktop whose compositor ends the
+cast first does; it logs {"stopped": N}.
 """
 import argparse
 import json
@@ -27,6 +32,7 @@ from gi.repository import GLib
 IMPL = "org.freedesktop.impl.portal.ScreenCast"
 IMPL_SESSION = "org.freedesktop.impl.portal.Session"
 IMPL_REQUEST = "org.freedesktop.impl.portal.Request"
+TEST = "org.quorvane.Test"
 MUTTER = "org.gnome.Mutter.ScreenCast"
 MUTTER_PATH = "/org/gnome/Mutter/ScreenCast"
 
@@ -94,6 +100,12 @@ class Session(dbus.service.Object):
     @dbus.service.signal(IMPL_SESSION, signature="")
     def Closed(self):
         pass
+
+    def stop_by_desktop(self):
+        self.stop_mutter()
+        self.Closed()
+        self.remove_from_connection()
+        self.on_close(self)
 
 
 class ScreenCast(dbus.service.Object):
@@ -220,6 +232,14 @@ class ScreenCast(dbus.service.Object):
         self.bus.add_signal_receiver(added, "PipeWireStreamAdded", MUTTER + ".Stream",
                                      MUTTER, stream_path)
         mutter_session.Start()
+
+    @dbus.service.method(TEST, in_signature="", out_signature="u")
+    def StopCasts(self):
+        started = [s for s in self.sessions.values() if s.mutter_session is not None]
+        for session in started:
+            session.stop_by_desktop()
+        self.log.write(stopped=len(started))
+        return dbus.UInt32(len(started))
 
     def forget(self, session):
         self.sessions = {k: v for k, v in self.sessions.items() if v is not session}

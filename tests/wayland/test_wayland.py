@@ -12,7 +12,7 @@ import unittest
 import uuid
 
 from quorvane_test import CAPTURE, ffprobe, temp_dir
-from wayland_rig import WaylandRig
+from wayland_rig import BACKEND_NAME, DEBIAN_PYTHON, WaylandRig, missing_packages
 
 PERMISSION = ("Quorvane is not allowed to record the screen yet. Switch it on in System "
               "Settings, Privacy & Security, Screen & System Audio Recording, then reopen "
@@ -94,10 +94,16 @@ class WaylandDesktop(unittest.TestCase):
         line = recorder.line()
         return recorder.proc.wait(timeout=30), line
 
+    def choices_path(self):
+        return os.path.join(self.rig.state, "quorvane", "portal-choices.json")
+
     def stored_choices(self):
-        path = os.path.join(self.rig.state, "quorvane", "portal-choices.json")
-        with open(path) as f:
-            return json.load(f)
+        """The stored tokens by --app text (None: the run without --app), and
+        the texts newest first."""
+        with open(self.choices_path()) as f:
+            stored = json.load(f)
+        self.assertEqual(stored["version"], 2)
+        return {c.get("app"): c["token"] for c in stored["choices"]}
 
     def test_1_picker_choice_is_recorded_with_pointer_samples(self):
         out = os.path.join(temp_dir(self), "foot.mov")
@@ -126,7 +132,7 @@ class WaylandDesktop(unittest.TestCase):
 
         picker = self.rig.backend_entries()[seen:]
         self.assertEqual(picker[0], {"picker": True, "types": 2, "cursor": 4, "persist": 2})
-        token = self.stored_choices()["apps"]["foot"]
+        token = self.stored_choices()["foot"]
         uuid.UUID(token)
 
         # The movie: the window's size, and a frame for each change of the
@@ -168,7 +174,7 @@ class WaylandDesktop(unittest.TestCase):
         self.assertEqual((log["pointer"][-1]["x"], log["pointer"][-1]["y"]), (x2, y2))
 
     def test_2_stored_choice_is_restored_without_the_picker(self):
-        self.assertIn("foot", self.stored_choices()["apps"], "needs the first test's choice")
+        self.assertIn("foot", self.stored_choices(), "needs the first test's choice")
         self.rig.answer("cancel")  # a picker now would refuse
         seen = len(self.rig.backend_entries())
         out = os.path.join(temp_dir(self), "again.mov")
@@ -180,7 +186,7 @@ class WaylandDesktop(unittest.TestCase):
         self.assertEqual(status, 0)
         self.assertEqual(self.rig.backend_entries()[seen:], [{"restored": "focused"}])
         self.assertEqual(ffprobe(out)["streams"][0]["width"], started["width"])
-        uuid.UUID(self.stored_choices()["apps"]["foot"])
+        uuid.UUID(self.stored_choices()["foot"])
 
     def test_3_cancelled_or_refused_picker_gives_the_permission_message(self):
         for answer in ("cancel", "fail"):
@@ -192,7 +198,7 @@ class WaylandDesktop(unittest.TestCase):
                 self.assertEqual((status, line), (1, {"error": PERMISSION, "ok": False}))
                 self.assertLess(time.monotonic() - begun, 30)
                 self.assertFalse(os.path.exists(out))
-                self.assertNotIn("nothing-" + answer, self.stored_choices()["apps"])
+                self.assertNotIn("nothing-" + answer, self.stored_choices())
 
     def test_4_screen_access_windows_and_window_ids_on_wayland(self):
         env = self.rig.client_env()
@@ -232,6 +238,134 @@ class WaylandDesktop(unittest.TestCase):
         self.assertEqual(sorted(stopped), ["clicks", "event", "file", "ok", "reason"])
         self.assertEqual(stopped["reason"], "The recorded window was closed.")
         self.assertGreaterEqual(float(ffprobe(out)["format"]["duration"]), 0.5)
+
+    def test_6_the_desktop_stopping_the_cast_has_its_own_reason(self):
+        out = os.path.join(temp_dir(self), "stopped.mov")
+        recorder = self.record("--out", out, "--app", "stopping")
+        self.assertEqual(recorder.line()["event"], "started")
+        time.sleep(1)
+        subprocess.run(["gdbus", "call", "--session", "--dest", BACKEND_NAME, "--object-path",
+                        "/org/freedesktop/portal/desktop", "--method",
+                        "org.quorvane.Test.StopCasts"],
+                       env=self.rig.env, capture_output=True, check=True, timeout=30)
+        stopped = recorder.line()
+        self.assertEqual(recorder.proc.wait(timeout=30), 0)
+        self.assertEqual(sorted(stopped), ["clicks", "event", "file", "ok", "reason"])
+        self.assertEqual(stopped["reason"], "The system stopped the recording.")
+        self.assertGreaterEqual(float(ffprobe(out)["format"]["duration"]), 0.5)
+
+    def test_7_recordings_at_once_keep_each_others_choices(self):
+        folder = temp_dir(self)
+        apps = ["one", "two", "three"]
+        recorders = [self.record("--out", os.path.join(folder, app + ".mov"), "--app", app)
+                     for app in apps]
+        for recorder in recorders:
+            self.assertEqual(recorder.line(timeout=90)["event"], "started")
+        for recorder in recorders:
+            self.assertEqual(recorder.stop()[0], 0)
+        choices = self.stored_choices()
+        for app in apps + ["foot"]:
+            uuid.UUID(choices[app])
+        self.assertEqual(os.stat(self.choices_path()).st_mode & 0o777, 0o600)
+
+    def test_8_nothing_is_asked_for_a_movie_that_cannot_be_written(self):
+        seen = len(self.rig.backend_entries())
+        out = os.path.join(temp_dir(self), "missing", "x.mov")
+        self.assertEqual(
+            self.one_line("--out", out, "--app", "unwritable"),
+            (1, {"error": "The recording could not start. Quorvane cannot write the movie " +
+                 out + ": No such file or directory", "ok": False}))
+        self.assertEqual(self.rig.backend_entries()[seen:], [])
+        self.assertNotIn("unwritable", self.stored_choices())
+
+    def test_9_a_state_folder_that_cannot_be_written_never_stops_a_recording(self):
+        blocker = os.path.join(temp_dir(self), "a-file")
+        open(blocker, "w").close()
+        out = os.path.join(temp_dir(self), "stateless.mov")
+        recorder = Recorder(self.rig.client_env(XDG_STATE_HOME=os.path.join(blocker, "state")),
+                            "--out", out, "--app", "stateless")
+        self.addCleanup(recorder.close)
+        self.assertEqual(recorder.line()["event"], "started")
+        time.sleep(0.5)
+        status, stopped = recorder.stop()
+        self.assertEqual((status, stopped["event"]), (0, "stopped"))
+        self.assertGreaterEqual(float(ffprobe(out)["format"]["duration"]), 0.3)
+
+
+class DesktopsWithoutWindowCasts(unittest.TestCase):
+    """A Wayland session without XWayland whose session bus has no portal, or
+    one that casts monitors only: the portal's own sentences, not the
+    permission message."""
+
+    def setUp(self):
+        if missing_packages():
+            self.skipTest("needs " + ", ".join(missing_packages()))
+        self.dir = temp_dir(self)
+        self.config = os.path.join(self.dir, "bus.conf")
+        with open(self.config, "w") as f:
+            # A bus that starts no service on demand.
+            f.write('<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration '
+                    '1.0//EN" "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">\n'
+                    "<busconfig><type>session</type><listen>unix:tmpdir=%s</listen>"
+                    '<policy context="default"><allow send_destination="*" eavesdrop="true"/>'
+                    '<allow eavesdrop="true"/><allow own="*"/></policy></busconfig>\n'
+                    % self.dir)
+
+    def run_on_bus(self, portal_script, *args):
+        """Runs quorvane-capture on a private session bus, with `portal_script`
+        (Python, or "") serving first; returns (exit status, its one line)."""
+        out = os.path.join(self.dir, "x.mov")
+        script = ""
+        if portal_script:
+            path = os.path.join(self.dir, "portal.py")
+            with open(path, "w") as f:
+                f.write(portal_script)
+            script = ("%s %s & until gdbus call --session --dest org.freedesktop.DBus "
+                      "--object-path /org/freedesktop/DBus --method "
+                      "org.freedesktop.DBus.NameHasOwner org.freedesktop.portal.Desktop "
+                      "| grep -q true; do sleep 0.05; done; " % (DEBIAN_PYTHON, path))
+        env = {"PATH": os.environ["PATH"], "HOME": self.dir, "XDG_SESSION_TYPE": "wayland",
+               "WAYLAND_DISPLAY": "wayland-none", "XDG_STATE_HOME": self.dir}
+        command = script + " ".join("'%s'" % a for a in (CAPTURE, *args))
+        if args[0] == "record-window":
+            # Standard input stays open and silent (a FIFO opened both ways):
+            # an ending input would stop the recording before it failed.
+            fifo = os.path.join(self.dir, "input")
+            if not os.path.exists(fifo):
+                os.mkfifo(fifo)
+            command += " --out '%s' --app foot 0<>'%s'" % (out, fifo)
+        r = subprocess.run(["dbus-run-session", "--config-file=" + self.config, "--",
+                            "sh", "-c", command], env=env, capture_output=True, timeout=60)
+        lines = r.stdout.decode().splitlines()
+        self.assertEqual(len(lines), 1, (lines, r.stderr))
+        return r.returncode, json.loads(lines[0])
+
+    def test_sentences_of_each_job(self):
+        monitors_only = """
+import dbus, dbus.service
+from dbus.mainloop.glib import DBusGMainLoop
+from gi.repository import GLib
+DBusGMainLoop(set_as_default=True)
+bus = dbus.SessionBus()
+class Portal(dbus.service.Object):
+    @dbus.service.method(dbus.PROPERTIES_IFACE, in_signature="s", out_signature="a{sv}")
+    def GetAll(self, interface):
+        return {"AvailableSourceTypes": dbus.UInt32(1), "AvailableCursorModes": dbus.UInt32(1)}
+Portal(bus, "/org/freedesktop/portal/desktop")
+name = dbus.service.BusName("org.freedesktop.portal.Desktop", bus)
+GLib.MainLoop().run()
+"""
+        for script, sentence in [("", "The desktop portal does not answer."),
+                                 (monitors_only, "The desktop portal cannot record single "
+                                                 "windows.")]:
+            with self.subTest(sentence=sentence):
+                self.assertEqual(self.run_on_bus(script, "windows"),
+                                 (1, {"error": sentence, "ok": False}))
+                self.assertEqual(self.run_on_bus(script, "record-window"),
+                                 (1, {"error": "The recording could not start. " + sentence,
+                                      "ok": False}))
+                self.assertEqual(self.run_on_bus(script, "screen-access"),
+                                 (0, {"granted": False, "ok": True}))
 
 
 if __name__ == "__main__":

@@ -30,6 +30,9 @@ using platform::ScreenCaptureError;
 
 // How long to wait for the first picture before asking for it again.
 constexpr std::chrono::seconds kNudgeAfter{2};
+// How long the desktop's word that it stopped the cast may trail the end of
+// the window's stream.
+constexpr double kDesktopWordSeconds = 1.0;
 
 std::optional<PixelOrder> orderOf(std::uint32_t format) {
     switch (format) {
@@ -98,6 +101,7 @@ class Feed final : public WindowFeed, public std::enable_shared_from_this<Feed> 
         }
         pipeline_.reset();
         if (timer_) pw_loop_destroy_source(pw_thread_loop_get_loop(loop_), timer_);
+        if (goneTimer_) pw_loop_destroy_source(pw_thread_loop_get_loop(loop_), goneTimer_);
         if (stream_) pw_stream_destroy(stream_);
         if (core_) pw_core_disconnect(core_);
         if (context_) pw_context_destroy(context_);
@@ -137,7 +141,7 @@ class Feed final : public WindowFeed, public std::enable_shared_from_this<Feed> 
                 e.version = PW_VERSION_REGISTRY_EVENTS;
                 e.global_remove = [](void* self, std::uint32_t id) {
                     auto* feed = static_cast<Feed*>(self);
-                    if (id == feed->node_) feed->end("The recorded window was closed.");
+                    if (id == feed->node_) feed->windowGone();
                 };
                 return e;
             }();
@@ -168,6 +172,12 @@ class Feed final : public WindowFeed, public std::enable_shared_from_this<Feed> 
         timer_ = pw_loop_add_timer(
             pw_thread_loop_get_loop(loop_),
             [](void* self, std::uint64_t) { static_cast<Feed*>(self)->emitDue(); }, this);
+        goneTimer_ = pw_loop_add_timer(
+            pw_thread_loop_get_loop(loop_),
+            [](void* self, std::uint64_t) {
+                static_cast<Feed*>(self)->end("The recorded window was closed.");
+            },
+            this);
 
         std::uint8_t buffer[2048];
         spa_pod_builder b{};
@@ -297,13 +307,30 @@ class Feed final : public WindowFeed, public std::enable_shared_from_this<Feed> 
         finishMovie();
     }
 
+    void endWith(const std::string& reason) override {
+        pw_thread_loop_lock(loop_);
+        end(reason);
+        pw_thread_loop_unlock(loop_);
+    }
+
   private:
+    // The window's stream went away. A desktop that stops the cast itself
+    // also takes the stream away, and its word for that may come a little
+    // later: the window counts as closed only when none came meanwhile.
+    void windowGone() {
+        if (endedReason_ || !goneTimer_) return;
+        timespec value{
+            static_cast<time_t>(kDesktopWordSeconds),
+            static_cast<long>((kDesktopWordSeconds - std::floor(kDesktopWordSeconds)) * 1e9)};
+        pw_loop_update_timer(pw_thread_loop_get_loop(loop_), goneTimer_, &value, nullptr, false);
+    }
+
     void stateChanged(pw_stream_state state, const char* error) {
         if (state == PW_STREAM_STATE_ERROR)
             end(std::string("The window's screen cast failed: ") +
                 (error ? error : "unknown error") + ".");
         else if (state == PW_STREAM_STATE_UNCONNECTED)
-            end("The recorded window was closed.");
+            windowGone();
     }
 
     void paramChanged(std::uint32_t id, const spa_pod* param) {
@@ -515,6 +542,7 @@ class Feed final : public WindowFeed, public std::enable_shared_from_this<Feed> 
     spa_hook registryListener_{};
     std::uint32_t node_ = 0;
     spa_source* timer_ = nullptr;
+    spa_source* goneTimer_ = nullptr; // armed when the window's stream went away
 
     // PipeWire thread (or under the loop lock).
     PixelOrder order_ = PixelOrder::bgra;

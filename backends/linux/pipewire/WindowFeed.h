@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 
 namespace quorvane::backends::pipewire {
 
@@ -34,6 +35,11 @@ class WindowFeed {
     virtual std::unique_ptr<platform::WindowStream>
     makeStream(const platform::StreamConfiguration& configuration,
                platform::StreamDelegate& delegate, std::function<void()> onStopped) = 0;
+
+    // Ends the stream from outside, as if it had stopped by itself with
+    // `reason` (the delegate hears it unless a stop was asked for). Only
+    // the first ending counts.
+    virtual void endWith(const std::string& reason) = 0;
 
     // The pointer as the stream's cursor metadata places it over the window
     // whose frame is `frame` (points, global, origin top-left). No buttons:

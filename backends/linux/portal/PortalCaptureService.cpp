@@ -30,23 +30,25 @@ constexpr std::chrono::seconds kFirstPicture{10};
 class Service final : public platform::PortalCaptureService,
                       public std::enable_shared_from_this<Service> {
   public:
-    bool offersWindows() override {
+    std::optional<std::string> whyNoWindowCasts() override {
         std::lock_guard guard(lock_);
         try {
-            const auto offer = portal().offer();
-            return offer && (offer->sourceTypes & kWindowSource) != 0;
-        } catch (const ScreenCaptureError&) {
-            return false;
+            return missingCasts(portal().offer());
+        } catch (const ScreenCaptureError& e) {
+            return std::string(e.what());
         }
     }
 
     platform::PortalWindow chooseWindow(const std::optional<std::string>& restoreToken,
                                         bool cursor) override {
         std::lock_guard guard(lock_);
-        const auto offer = portal().offer();
-        if (!offer) throw ScreenCaptureError("The desktop portal does not answer.");
-        if ((offer->sourceTypes & kWindowSource) == 0)
-            throw ScreenCaptureError("The desktop portal cannot record single windows.");
+        std::optional<Offer> offer;
+        try {
+            offer = portal().offer();
+        } catch (const ScreenCaptureError& e) {
+            throw platform::ScreenCaptureUnavailable(e.what());
+        }
+        if (auto why = missingCasts(offer)) throw platform::ScreenCaptureUnavailable(*why);
         // The pointer always comes as metadata where it can: the click log
         // reads it even when the movie shows no pointer.
         std::uint32_t mode = kCursorHidden;
@@ -57,6 +59,10 @@ class Service final : public platform::PortalCaptureService,
 
         const StartedCast cast = portal().start(mode, restoreToken);
         feed_ = pipewire::WindowFeed::open(portal().openPipeWireRemote(), cast.node, kFirstPicture);
+        // The desktop's own "stop sharing" ends the recording with its own reason.
+        portal().onClosed([feed = std::weak_ptr<pipewire::WindowFeed>(feed_)] {
+            if (auto f = feed.lock()) f->endWith("The system stopped the recording.");
+        });
         const pipewire::Region region = feed_->windowRegion();
 
         platform::PortalWindow chosen;
@@ -84,6 +90,13 @@ class Service final : public platform::PortalCaptureService,
     }
 
   private:
+    static std::optional<std::string> missingCasts(const std::optional<Offer>& offer) {
+        if (!offer) return std::string("The desktop portal does not answer.");
+        if ((offer->sourceTypes & kWindowSource) == 0)
+            return std::string("The desktop portal cannot record single windows.");
+        return std::nullopt;
+    }
+
     ScreenCastPortal& portal() {
         if (!portal_) portal_ = ScreenCastPortal::connect();
         return *portal_;

@@ -7,7 +7,9 @@
 #include <gio/gunixfdlist.h>
 
 #include <atomic>
+#include <mutex>
 #include <string>
+#include <thread>
 
 namespace quorvane::backends::portal {
 namespace {
@@ -86,6 +88,39 @@ void onResponse(GDBusConnection*, const char*, const char*, const char*, const c
     pending->done = true;
 }
 
+// A main context served by a thread of its own, for the signals that come
+// while nobody waits on the portal: the session's Closed.
+class SignalThread {
+  public:
+    SignalThread()
+        : context_(g_main_context_new()), loop_(g_main_loop_new(context_, FALSE)), thread_([this] {
+              g_main_context_push_thread_default(context_);
+              g_main_loop_run(loop_);
+              g_main_context_pop_thread_default(context_);
+          }) {}
+    ~SignalThread() {
+        // Quit from inside the loop, so that a quit before the loop runs still counts.
+        g_main_context_invoke(
+            context_,
+            [](gpointer loop) -> gboolean {
+                g_main_loop_quit(static_cast<GMainLoop*>(loop));
+                return G_SOURCE_REMOVE;
+            },
+            loop_);
+        thread_.join();
+        g_main_loop_unref(loop_);
+        g_main_context_unref(context_);
+    }
+    SignalThread(const SignalThread&) = delete;
+    SignalThread& operator=(const SignalThread&) = delete;
+    GMainContext* context() const { return context_; }
+
+  private:
+    GMainContext* context_;
+    GMainLoop* loop_;
+    std::thread thread_;
+};
+
 class Portal final : public ScreenCastPortal {
   public:
     Portal(GDBusConnection* connection, Timeouts timeouts)
@@ -97,7 +132,12 @@ class Portal final : public ScreenCastPortal {
         sender_ = sender;
     }
 
-    ~Portal() override { close(); }
+    ~Portal() override {
+        close();
+        if (closedSubscription_)
+            g_dbus_connection_signal_unsubscribe(connection_.get(), closedSubscription_);
+        signals_.reset(); // no handler runs after this
+    }
 
     std::optional<Offer> offer() override {
         GError* raw = nullptr;
@@ -198,6 +238,24 @@ class Portal final : public ScreenCastPortal {
         return fd;
     }
 
+    void onClosed(std::function<void()> closed) override {
+        if (session_.empty() || closedSubscription_) return;
+        {
+            std::lock_guard guard(closedLock_);
+            closedHandler_ = std::move(closed);
+        }
+        signals_ = std::make_unique<SignalThread>();
+        // A subscription delivers on the thread-default context of the caller.
+        g_main_context_push_thread_default(signals_->context());
+        closedSubscription_ = g_dbus_connection_signal_subscribe(
+            connection_.get(), kBusName, kSession, "Closed", session_.c_str(), nullptr,
+            G_DBUS_SIGNAL_FLAGS_NONE,
+            [](GDBusConnection*, const char*, const char*, const char*, const char*, GVariant*,
+               gpointer self) { static_cast<Portal*>(self)->sessionClosed(); },
+            this, nullptr);
+        g_main_context_pop_thread_default(signals_->context());
+    }
+
     void close() override {
         if (session_.empty() || closed_.exchange(true)) return;
         GError* raw = nullptr;
@@ -210,6 +268,16 @@ class Portal final : public ScreenCastPortal {
     }
 
   private:
+    void sessionClosed() {
+        if (closed_.exchange(true)) return; // closed by us, or told already
+        std::function<void()> handler;
+        {
+            std::lock_guard guard(closedLock_);
+            handler = std::move(closedHandler_);
+        }
+        if (handler) handler();
+    }
+
     std::string nextToken() { return "quorvane" + std::to_string(++tokens_); }
 
     std::string requestPath(const std::string& token) const {
@@ -307,6 +375,10 @@ class Portal final : public ScreenCastPortal {
     std::string session_;
     std::atomic<bool> closed_{false};
     int tokens_ = 0;
+    std::mutex closedLock_;
+    std::function<void()> closedHandler_;
+    guint closedSubscription_ = 0;
+    std::unique_ptr<SignalThread> signals_;
 };
 
 } // namespace

@@ -4,6 +4,7 @@
 // PipeWire remote of its stream.
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -61,6 +62,12 @@ class ScreenCastPortal {
     // Ends the session (the desktop then stops its stream). Safe to call
     // more than once, and before a session exists.
     virtual void close() = 0;
+
+    // Runs `closed` once, on a thread of the portal's own, when the desktop
+    // closes the started session: the user stopped sharing in the
+    // desktop's own controls, or the desktop ended the cast. Never after
+    // close(). Call after start().
+    virtual void onClosed(std::function<void()> closed) = 0;
 };
 
 } // namespace quorvane::backends::portal

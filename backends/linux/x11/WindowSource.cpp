@@ -14,10 +14,13 @@
 namespace quorvane::backends::x11 {
 namespace {
 
-// How long a window may stay unmapped, neither minimized nor mapped again,
-// before it counts as gone: window managers unmap first and change its
-// state after.
-constexpr double unmapGraceSeconds = 1.0;
+// How long an unmapped window is left alone after its last change before
+// its state is read: a window manager unmaps first and writes WM_STATE
+// after, and one that starts up unmaps each window to reparent it.
+constexpr double settleSeconds = 1.0;
+constexpr std::uint32_t normalState = 1;
+// How often a mapped window is asked whether it is viewable.
+constexpr double viewablePollSeconds = 0.2;
 constexpr std::uint32_t iconicState = 3;
 
 template <typename T> using Owned = std::unique_ptr<T, FreeDeleter>;
@@ -58,16 +61,19 @@ WindowSource::WindowSource(XcbConnection& connection, xcb_window_t window, bool 
     if (!geometry) throw platform::ScreenCaptureError("The window is no longer on screen.");
     width_ = geometry->width;
     height_ = geometry->height;
+    border_ = geometry->border_width;
     Owned<xcb_get_window_attributes_reply_t> attributes(
         xcb_get_window_attributes_reply(c_, xcb_get_window_attributes(c_, window_), nullptr));
     if (!attributes) throw platform::ScreenCaptureError("The window is no longer on screen.");
     mapped_ = attributes->map_state != XCB_MAP_STATE_UNMAPPED;
+    viewable_ = attributes->map_state == XCB_MAP_STATE_VIEWABLE;
     auto layout = pixelLayout(c_, attributes->visual, geometry->depth);
     if (!layout.layout) throw platform::ScreenCaptureError(layout.unsupported);
     layout_ = *layout.layout;
     converter_.emplace(layout_);
 
-    const std::uint32_t events = XCB_EVENT_MASK_STRUCTURE_NOTIFY;
+    wmState_ = connection_.atom("WM_STATE");
+    const std::uint32_t events = XCB_EVENT_MASK_STRUCTURE_NOTIFY | XCB_EVENT_MASK_PROPERTY_CHANGE;
     if (!succeeded(c_,
                    xcb_change_window_attributes_checked(c_, window_, XCB_CW_EVENT_MASK, &events)))
         throw platform::ScreenCaptureError("The window is no longer on screen.");
@@ -106,17 +112,7 @@ void WindowSource::nameContents() {
     }
     const std::uint32_t pixmap = xcb_generate_id(c_);
     if (!succeeded(c_, xcb_composite_name_window_pixmap_checked(c_, window_, pixmap))) return;
-    // The pixmap holds the border too: find where the inside starts.
-    Owned<xcb_get_geometry_reply_t> geometry(
-        xcb_get_geometry_reply(c_, xcb_get_geometry(c_, pixmap), nullptr));
-    if (!geometry) {
-        xcb_free_pixmap(c_, pixmap);
-        return;
-    }
     pixmap_ = pixmap;
-    pixmapX_ = (geometry->width - width_) / 2;
-    pixmapY_ = (geometry->height - height_) / 2;
-    if (pixmapX_ < 0 || pixmapY_ < 0) pixmapX_ = pixmapY_ = 0;
     dirty_ = true;
 }
 
@@ -135,11 +131,14 @@ void WindowSource::handleEvents(double now) {
         } else if (type == fixesEvent_ + XCB_XFIXES_CURSOR_NOTIFY) {
             cursorStale_ = true;
         } else if (type == XCB_CONFIGURE_NOTIFY) {
+            // A new size or border width gives the window a new pixmap;
+            // the old one keeps the last picture and would freeze the movie.
             const auto* e = reinterpret_cast<xcb_configure_notify_event_t*>(raw);
             if (e->window != window_) continue;
-            if (e->width != width_ || e->height != height_) {
+            if (e->width != width_ || e->height != height_ || e->border_width != border_) {
                 width_ = e->width;
                 height_ = e->height;
+                border_ = e->border_width;
                 rename = true;
             }
         } else if (type == XCB_MAP_NOTIFY) {
@@ -149,31 +148,85 @@ void WindowSource::handleEvents(double now) {
         } else if (type == XCB_UNMAP_NOTIFY) {
             if (reinterpret_cast<xcb_unmap_notify_event_t*>(raw)->window != window_) continue;
             mapped_ = false;
-            unmappedSince_ = now;
+            changedAt(now);
+        } else if (type == XCB_REPARENT_NOTIFY) {
+            // A window manager that starts takes the window into its frame.
+            if (reinterpret_cast<xcb_reparent_notify_event_t*>(raw)->window != window_) continue;
+            changedAt(now);
+            rename = true;
+        } else if (type == XCB_PROPERTY_NOTIFY) {
+            const auto* e = reinterpret_cast<xcb_property_notify_event_t*>(raw);
+            if (e->window == window_ && e->atom == wmState_) changedAt(now);
         } else if (type == XCB_DESTROY_NOTIFY) {
             if (reinterpret_cast<xcb_destroy_notify_event_t*>(raw)->window != window_) continue;
             destroyed_ = true;
         }
     }
-    if (rename && mapped_ && !destroyed_) nameContents();
+    if (mapped_ && !destroyed_ && (rename || now - viewableAskedAt_ >= viewablePollSeconds)) {
+        // A window gets a new pixmap each time it becomes viewable: also
+        // when a window manager maps the frame it was just put into, or
+        // shows a frame again, which tell this window nothing.
+        viewableAskedAt_ = now;
+        Owned<xcb_get_window_attributes_reply_t> attributes(
+            xcb_get_window_attributes_reply(c_, xcb_get_window_attributes(c_, window_), nullptr));
+        const bool viewable = attributes && attributes->map_state == XCB_MAP_STATE_VIEWABLE;
+        if (viewable && (rename || !viewable_ || !pixmap_)) nameContents();
+        viewable_ = viewable;
+    }
     xcb_flush(c_);
+}
+
+void WindowSource::changedAt(double now) {
+    lastChange_ = now;
+    keptChecked_ = false;
 }
 
 std::optional<std::string> WindowSource::ended(double now) {
     if (xcb_connection_has_error(c_))
         return std::string("Quorvane lost the connection to the X display.");
     if (destroyed_) return std::string("The recorded window was closed.");
-    if (mapped_ || now - unmappedSince_ < unmapGraceSeconds) return std::nullopt;
-    // Unmapped for a while: minimized windows stay (their state is iconic),
-    // withdrawn ones are gone for good.
-    const auto state = connection_.property(window_, connection_.atom("WM_STATE"));
-    if (state) {
-        const auto items = state->items32();
-        if (!items.empty() && items[0] == iconicState) return std::nullopt;
-    }
+    if (mapped_ || keptChecked_ || now - lastChange_ < settleSeconds) return std::nullopt;
+    const bool gone = withdrawn();
     if (xcb_connection_has_error(c_))
         return std::string("Quorvane lost the connection to the X display.");
+    if (destroyed_) return std::string("The recorded window was closed.");
+    if (!gone) return std::nullopt;
     return std::string("The recorded window is no longer on screen.");
+}
+
+bool WindowSource::withdrawn() {
+    // Asked together: the window's map state now (a MapNotify may be on its
+    // way), whether a window manager runs (it alone redirects the root's
+    // children) and what it says of the window.
+    const auto attributesCookie = xcb_get_window_attributes(c_, window_);
+    const auto rootCookie = xcb_get_window_attributes(c_, connection_.root());
+    Owned<xcb_get_window_attributes_reply_t> attributes(
+        xcb_get_window_attributes_reply(c_, attributesCookie, nullptr));
+    Owned<xcb_get_window_attributes_reply_t> root(
+        xcb_get_window_attributes_reply(c_, rootCookie, nullptr));
+    if (!attributes) {
+        destroyed_ = true; // its DestroyNotify is on the way
+        return true;
+    }
+    if (attributes->map_state != XCB_MAP_STATE_UNMAPPED) return false;
+    const bool managed =
+        root && (root->all_event_masks & XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT) != 0;
+    if (managed) {
+        // Minimized (iconic), on another desktop or about to be shown again
+        // (normal): the window manager keeps it. Withdrawn, or its WM_STATE
+        // deleted: the client took it away.
+        const auto state = connection_.property(window_, wmState_);
+        if (state) {
+            const auto items = state->items32();
+            if (!items.empty() && (items[0] == iconicState || items[0] == normalState)) {
+                keptChecked_ = true;
+                return false;
+            }
+        }
+    }
+    // Without a window manager only the client unmaps its window, and any
+    // WM_STATE is left over from one that has gone.
+    return true;
 }
 
 void WindowSource::readCursorImage() {
@@ -227,8 +280,8 @@ bool WindowSource::capture(const ShmSegment& segment) {
     }
     Owned<xcb_shm_get_image_reply_t> image(xcb_shm_get_image_reply(
         c_,
-        xcb_shm_get_image(c_, pixmap_, static_cast<std::int16_t>(pixmapX_),
-                          static_cast<std::int16_t>(pixmapY_), static_cast<std::uint16_t>(width_),
+        xcb_shm_get_image(c_, pixmap_, static_cast<std::int16_t>(border_),
+                          static_cast<std::int16_t>(border_), static_cast<std::uint16_t>(width_),
                           static_cast<std::uint16_t>(height_), ~0u, XCB_IMAGE_FORMAT_Z_PIXMAP,
                           segment.id(), 0),
         nullptr));

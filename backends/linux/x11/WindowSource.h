@@ -29,8 +29,10 @@ class WindowSource {
     // Reads every event that has arrived; `now` is the host clock.
     void handleEvents(double now);
 
-    // Why the window can no longer be recorded (closed, gone from the
-    // screen for good, display lost); nothing while it can.
+    // Why the window can no longer be recorded (closed, withdrawn by its
+    // client, display lost); nothing while it can. A window the window
+    // manager keeps (minimized, on another desktop, about to be mapped
+    // again) stays.
     std::optional<std::string> ended(double now);
 
     // Whether the next picture differs from the last one taken: the window
@@ -48,6 +50,11 @@ class WindowSource {
 
   private:
     void nameContents();
+    // Whether the unmapped window was taken off the screen for good, as the
+    // server and the window manager now tell it.
+    bool withdrawn();
+    // Notes a change that may leave the window gone or kept.
+    void changedAt(double now);
     void readCursorImage();
     void drawCursor(std::uint8_t* pixels) const;
 
@@ -61,12 +68,19 @@ class WindowSource {
     std::uint8_t fixesEvent_ = 0;
     std::uint32_t damage_ = 0;
     std::uint32_t pixmap_ = 0; // 0 while none is named
-    int pixmapX_ = 0;          // where the inside starts in the pixmap (border)
-    int pixmapY_ = 0;
     int width_ = 0;
     int height_ = 0;
+    int border_ = 0; // the pixmap holds the border: the inside starts here
     bool mapped_ = true;
-    double unmappedSince_ = 0;
+    // Whether the window was viewable (its ancestors mapped too) when last
+    // asked, and when that was: no event tells of a parent's map.
+    bool viewable_ = false;
+    double viewableAskedAt_ = 0;
+    xcb_atom_t wmState_ = XCB_ATOM_NONE;
+    // When the window was last unmapped, reparented or given a new WM_STATE.
+    double lastChange_ = 0;
+    // The unmapped window was found kept since lastChange_: no need to ask again.
+    bool keptChecked_ = false;
     bool destroyed_ = false;
     bool dirty_ = true;          // nothing taken yet
     bool damagePending_ = false; // damage reported and not yet subtracted

@@ -103,7 +103,8 @@ std::string sideFilePath(const std::string& videoFile) {
     return path.string();
 }
 
-bool writeAtomically(const std::string& path, const std::string& bytes, bool durable) {
+bool writeAtomically(const std::string& path, const std::string& bytes, bool durable,
+                     unsigned mode) {
     static std::atomic<unsigned> counter{0};
     const auto target = std::filesystem::path(path);
     std::string temp;
@@ -112,8 +113,9 @@ bool writeAtomically(const std::string& path, const std::string& bytes, bool dur
         temp = target.parent_path() /
                ("." + target.filename().string() + "." + std::to_string(::getpid()) + "." +
                 std::to_string(counter.fetch_add(1)) + ".tmp");
-        // Mode 0666 less the umask, as any new file of the user gets.
-        fd.reset(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+        // Less the umask, as any new file of the user gets.
+        fd.reset(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
+                        static_cast<mode_t>(mode)));
         if (!fd && errno != EEXIST) return false;
     }
     if (!fd) return false;

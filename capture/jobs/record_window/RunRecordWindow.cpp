@@ -3,6 +3,7 @@
 // reports the started and stopped events. SIGTERM and SIGHUP stop it as
 // SIGINT does.
 #include "jobs/Jobs.h"
+#include "jobs/record_window/MovieTarget.h"
 #include "jobs/record_window/PortalWindow.h"
 #include "jobs/record_window/RecordWindowOptions.h"
 #include "jobs/record_window/WindowChoice.h"
@@ -75,6 +76,8 @@ void recordingTask(const std::shared_ptr<Job>& job, const jobs::record_window::O
     std::vector<platform::Window> windows;
     try {
         windows = realWindows(*job->screen);
+    } catch (const platform::ScreenCaptureUnavailable& e) {
+        shell::failWith(std::string("The recording could not start. ") + e.what());
     } catch (const std::exception& e) {
         failToStart(*job->screen, e.what());
     }
@@ -82,10 +85,15 @@ void recordingTask(const std::shared_ptr<Job>& job, const jobs::record_window::O
     auto window = jobs::record_window::chooseWindow(windows, options.windowId, options.app);
     // X11 cannot see native Wayland windows: there the picker chooses.
     if (!window && job->portal && !options.windowId) {
+        // The user is asked nothing for a recording that could not be written.
+        if (auto problem = jobs::record_window::movieTargetProblem(options.out))
+            shell::failWith("The recording could not start. " + *problem);
         try {
             window = jobs::record_window::portalWindow(*job->portal, options.app, options.cursor);
         } catch (const platform::ScreenAccessRefused&) {
             shell::failWith(kScreenPermissionMessage);
+        } catch (const platform::ScreenCaptureUnavailable& e) {
+            shell::failWith(std::string("The recording could not start. ") + e.what());
         } catch (const std::exception& e) {
             failToStart(*job->screen, e.what());
         }

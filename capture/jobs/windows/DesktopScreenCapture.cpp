@@ -16,26 +16,32 @@ class WaylandDesktop final : public platform::ScreenCaptureService {
         try {
             return x11_->shareableWindows();
         } catch (const platform::ScreenCaptureError&) {
-            if (x11_->preflightAccess() || !portalOffers()) throw;
-            return {}; // no XWayland: every window is the picker's
+            if (x11_->preflightAccess()) throw;
+            // No XWayland: every window is the picker's, where there is one.
+            if (auto why = whyNoCasts()) throw platform::ScreenCaptureUnavailable(*why);
+            return {};
         }
     }
 
-    bool preflightAccess() override { return x11_->preflightAccess() || portalOffers(); }
+    bool preflightAccess() override { return x11_->preflightAccess() || !whyNoCasts(); }
     // The portal asks the user when a window is chosen, not before.
-    bool requestAccess() override { return x11_->requestAccess() || portalOffers(); }
+    bool requestAccess() override { return x11_->requestAccess() || !whyNoCasts(); }
 
   private:
-    bool portalOffers() {
+    std::optional<std::string> whyNoCasts() {
         std::lock_guard guard(lock_);
-        if (!offers_) offers_ = portal_->offersWindows();
-        return *offers_;
+        if (!asked_) {
+            whyNoCasts_ = portal_->whyNoWindowCasts();
+            asked_ = true;
+        }
+        return whyNoCasts_;
     }
 
     std::unique_ptr<platform::ScreenCaptureService> x11_;
     std::shared_ptr<platform::PortalCaptureService> portal_;
     std::mutex lock_;
-    std::optional<bool> offers_;
+    bool asked_ = false;
+    std::optional<std::string> whyNoCasts_;
 };
 
 } // namespace

@@ -2,6 +2,7 @@
 
 #include "jobs/windows/RealWindows.h"
 #include "jobs/windows/ScreenPermission.h"
+#include "platform/PortalCapture.h"
 
 #include <exception>
 #include <string>
@@ -12,6 +13,9 @@ JobResult windowsResult(platform::ScreenCaptureService& service) {
     std::vector<platform::Window> windows;
     try {
         windows = realWindows(service);
+    } catch (const platform::ScreenCaptureUnavailable& failure) {
+        // No permission would help: the desktop's own reason.
+        return {{{"ok", false}, {"error", std::string(failure.what())}}, 1};
     } catch (const std::exception& failure) {
         const std::string message =
             service.preflightAccess() ? failure.what() : std::string(kScreenPermissionMessage);
