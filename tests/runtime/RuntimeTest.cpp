@@ -98,18 +98,19 @@ TEST(Timer, RepeatSkipsDeadlinesMissedWhileBusyInsteadOfFiringThemInABurst) {
             std::this_thread::sleep_for(100ms); // ten deadlines pass meanwhile
             stallEnded = std::chrono::steady_clock::now();
         }
-        if (ticks.size() == 8) {
+        if (ticks.size() == 20) {
             timer.cancel();
             done.set_value();
         }
     });
     done.get_future().wait();
-    // Right after the stall at most the deadlines that really lie there
-    // (one, or two when the first was close), not the ten that were missed.
+    // Right after the stall: the one deadline armed before it, then only
+    // those that really lie there (two or three in 25 ms), not the ten that
+    // were missed.
     int soon = 0;
     for (const auto& t : ticks)
-        if (t >= stallEnded && t - stallEnded <= 15ms) ++soon;
-    EXPECT_LE(soon, 2);
+        if (t >= stallEnded && t - stallEnded <= 25ms) ++soon;
+    EXPECT_LE(soon, 4);
 }
 
 TEST(SignalSource, TurnsSignalsIntoCallsOnTheQueue) {
