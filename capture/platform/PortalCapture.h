@@ -3,6 +3,7 @@
 // system's window picker (or a choice stored from an earlier run) stands in
 // for the window list: the user's choice becomes one screen-cast stream,
 // which records like any listed window.
+#include "platform/PortalOffer.h"
 #include "platform/ScreenCapture.h"
 #include "platform/WindowStream.h"
 
@@ -18,14 +19,6 @@ class ScreenAccessRefused : public ScreenCaptureError {
     using ScreenCaptureError::ScreenCaptureError;
 };
 
-// The desktop cannot record windows at all (no portal, or one without
-// screen casts of single windows): no permission would change that, so its
-// own sentence is shown rather than the permission message.
-class ScreenCaptureUnavailable : public ScreenCaptureError {
-  public:
-    using ScreenCaptureError::ScreenCaptureError;
-};
-
 // The window the picker gave: `window` has id 0 (Wayland has no window
 // ids), the window's position where the portal tells it (else 0, 0) and its
 // size in pixels, and a title and app only where the portal tells them.
@@ -36,15 +29,9 @@ struct PortalWindow {
     std::optional<std::string> restoreToken;
 };
 
-class PortalCaptureService {
+// The recording side of the portal; its offer is the same as PortalOffer's.
+class PortalCaptureService : public PortalOffer {
   public:
-    virtual ~PortalCaptureService() = default;
-
-    // Why the desktop portal offers no screen casts of single windows (it
-    // does not answer, or offers other kinds only); nothing when it offers
-    // them. Never asks the user.
-    virtual std::optional<std::string> whyNoWindowCasts() = 0;
-
     // Restores the choice of `restoreToken` when the desktop still knows it,
     // else opens the window picker, and waits for the stream of the chosen
     // window. Throws ScreenAccessRefused, ScreenCaptureUnavailable when the
@@ -58,10 +45,6 @@ class PortalCaptureService {
     virtual std::unique_ptr<WindowCaptureService>
     captureService(std::unique_ptr<WindowCaptureService> others) = 0;
 };
-
-// Whether this is a Wayland session: WAYLAND_DISPLAY is set and
-// XDG_SESSION_TYPE is "wayland".
-bool isWaylandSession();
 
 // The portal service of this session's desktop.
 std::shared_ptr<PortalCaptureService> makePortalCaptureService();

@@ -1,7 +1,7 @@
 #include "jobs/record_window/ClickLog.h"
 
 #include "FakePointer.h"
-#include "TempDir.h"
+#include "support/TempDir.h"
 #include "json/Writer.h"
 
 #include <gtest/gtest.h>
@@ -13,8 +13,8 @@ namespace quorvane::jobs::record_window {
 namespace {
 
 using testing::FakePointer;
-using testing::readFile;
-using testing::TempDir;
+using quorvane::testing::readFile;
+using quorvane::testing::TempDir;
 
 // A 200 x 100 point window whose top-left corner is at (100, 50) on a main
 // display 1000 points tall; the pointer's y counts upwards from the bottom.

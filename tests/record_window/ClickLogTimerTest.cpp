@@ -3,7 +3,7 @@
 #include "jobs/record_window/ClickLog.h"
 
 #include "FakePointer.h"
-#include "TempDir.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -30,9 +30,9 @@ TEST(ClickLogTimer, TicksOnItsQueueUntilFinished) {
     auto log = std::make_shared<ClickLog>(platform::Rect{0, 0, 100, 100}, pointer);
     log->start(queue);
     ASSERT_TRUE(waitFor([&] { return pointer->reads >= 14; }));
-    testing::TempDir dir;
+    quorvane::testing::TempDir dir;
     ASSERT_TRUE(log->finish((dir.path / "a.mov").string()));
-    const std::string text = testing::readFile(dir.path / "a.clicks.json");
+    const std::string text = quorvane::testing::readFile(dir.path / "a.clicks.json");
     // All samples read the same time and place: at least three of them (ticks 0, 6, 12).
     EXPECT_NE(text.find("\"pointer\":[{\"t\":0,\"x\":0,\"y\":1},{\"t\":0,\"x\":0,\"y\":1},"
                         "{\"t\":0,\"x\":0,\"y\":1}"),

@@ -4,7 +4,7 @@
 #include "jobs/record_window/WindowRecording.h"
 
 #include "FakePointer.h"
-#include "TempDir.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -108,7 +108,7 @@ class Recording : public ::testing::Test {
   protected:
     FakeService service;
     runtime::SerialQueue clickQueue{"test.main"};
-    testing::TempDir dir;
+    quorvane::testing::TempDir dir;
     std::string movie = (dir.path / "rec.mov").string();
     platform::Window window{
         42, {100, 50, 1001, 601}, 0, "Title", platform::OwningApplication{"App"}};
@@ -160,7 +160,7 @@ TEST_F(Recording, FirstCompleteFrameIsTheClickLogsTimeBase) {
     EXPECT_EQ(text(event, "file"), movie);
     EXPECT_EQ(text(event, "event"), "stopped");
     EXPECT_EQ(event.size(), 4u);
-    const std::string file = testing::readFile(clicks);
+    const std::string file = quorvane::testing::readFile(clicks);
     EXPECT_NE(file.find("\"clicks\":[{\"inside\":true,\"t\":0.25,\"x\":0.5,\"y\":0.5}]"),
               std::string::npos)
         << file;

@@ -4,20 +4,9 @@
 #include "pipewire/WindowFeed.h"
 #include "platform/PortalCapture.h"
 #include "portal/ScreenCastPortal.h"
+#include "portal/WindowCasts.h"
 
-#include <cstdlib>
 #include <mutex>
-#include <string_view>
-
-namespace quorvane::platform {
-
-bool isWaylandSession() {
-    const char* display = std::getenv("WAYLAND_DISPLAY");
-    const char* type = std::getenv("XDG_SESSION_TYPE");
-    return display && *display && type && std::string_view(type) == "wayland";
-}
-
-} // namespace quorvane::platform
 
 namespace quorvane::backends::portal {
 namespace {
@@ -33,7 +22,7 @@ class Service final : public platform::PortalCaptureService,
     std::optional<std::string> whyNoWindowCasts() override {
         std::lock_guard guard(lock_);
         try {
-            return missingCasts(portal().offer());
+            return missingWindowCasts(portal().offer());
         } catch (const ScreenCaptureError& e) {
             return std::string(e.what());
         }
@@ -48,7 +37,7 @@ class Service final : public platform::PortalCaptureService,
         } catch (const ScreenCaptureError& e) {
             throw platform::ScreenCaptureUnavailable(e.what());
         }
-        if (auto why = missingCasts(offer)) throw platform::ScreenCaptureUnavailable(*why);
+        if (auto why = missingWindowCasts(offer)) throw platform::ScreenCaptureUnavailable(*why);
         // The pointer always comes as metadata where it can: the click log
         // reads it even when the movie shows no pointer.
         std::uint32_t mode = kCursorHidden;
@@ -90,13 +79,6 @@ class Service final : public platform::PortalCaptureService,
     }
 
   private:
-    static std::optional<std::string> missingCasts(const std::optional<Offer>& offer) {
-        if (!offer) return std::string("The desktop portal does not answer.");
-        if ((offer->sourceTypes & kWindowSource) == 0)
-            return std::string("The desktop portal cannot record single windows.");
-        return std::nullopt;
-    }
-
     ScreenCastPortal& portal() {
         if (!portal_) portal_ = ScreenCastPortal::connect();
         return *portal_;

@@ -1,5 +1,6 @@
 #include "jobs/record_window/ClickLog.h"
 
+#include "io/AtomicFile.h"
 #include "io/UniqueFd.h"
 #include "io/WriteAll.h"
 #include "text/Numbers.h"
@@ -103,30 +104,6 @@ std::string sideFilePath(const std::string& videoFile) {
     return path.string();
 }
 
-bool writeAtomically(const std::string& path, const std::string& bytes, bool durable,
-                     unsigned mode) {
-    static std::atomic<unsigned> counter{0};
-    const auto target = std::filesystem::path(path);
-    std::string temp;
-    io::UniqueFd fd;
-    for (int attempt = 0; !fd && attempt < 100; ++attempt) {
-        temp = target.parent_path() /
-               ("." + target.filename().string() + "." + std::to_string(::getpid()) + "." +
-                std::to_string(counter.fetch_add(1)) + ".tmp");
-        // Less the umask, as any new file of the user gets.
-        fd.reset(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
-                        static_cast<mode_t>(mode)));
-        if (!fd && errno != EEXIST) return false;
-    }
-    if (!fd) return false;
-    bool ok = io::writeAll(fd.get(), bytes);
-    ok = ok && (!durable || ::fsync(fd.get()) == 0);
-    ok = fd.close() && ok;
-    ok = ok && ::rename(temp.c_str(), path.c_str()) == 0;
-    if (!ok) ::unlink(temp.c_str());
-    return ok;
-}
-
 } // namespace clicklog
 
 ClickLog::ClickLog(platform::Rect frame, std::shared_ptr<platform::PointerSource> pointer)
@@ -197,7 +174,7 @@ void ClickLog::writeInterim() {
     const auto text = sideFileText(frame_, std::move(samples));
     // The process ending is what this guards against, not a power cut: no
     // flush to the disk.
-    if (text && clicklog::writeAtomically(*interimPath_, *text, false)) interimWritten_ = true;
+    if (text && io::writeAtomically(*interimPath_, *text, false)) interimWritten_ = true;
 }
 
 void ClickLog::noteFirstFrame(double time) {
@@ -255,7 +232,7 @@ std::optional<std::string> ClickLog::finish(const std::string& videoFile) {
     } catch (const std::exception&) {
         return std::nullopt; // the current directory is gone
     }
-    if (!clicklog::writeAtomically(path, *text)) return std::nullopt;
+    if (!io::writeAtomically(path, *text)) return std::nullopt;
     return path;
 }
 

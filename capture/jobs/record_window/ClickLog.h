@@ -123,12 +123,5 @@ json::Object sideFile(const platform::Rect& frame, const std::vector<Sample>& cl
 // The side file's absolute path for a movie path as given.
 std::string sideFilePath(const std::string& videoFile);
 
-// Writes `bytes` to `path` through a temporary file beside it that then
-// replaces the target. Returns false on any failure (nothing is left behind).
-// `durable`: on the disk before the rename (survives a power cut, not only
-// the end of the process). A new file gets `mode` less the umask.
-bool writeAtomically(const std::string& path, const std::string& bytes, bool durable = true,
-                     unsigned mode = 0666);
-
 } // namespace clicklog
 } // namespace quorvane::jobs::record_window

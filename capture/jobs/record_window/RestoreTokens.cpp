@@ -1,7 +1,8 @@
 #include "jobs/record_window/RestoreTokens.h"
 
+#include "io/AtomicFile.h"
 #include "io/UniqueFd.h"
-#include "jobs/record_window/ClickLog.h"
+#include "platform/UserFolders.h"
 #include "shell/PlainFile.h"
 #include "json/Writer.h"
 
@@ -13,7 +14,6 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
-#include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <thread>
@@ -24,14 +24,6 @@ namespace {
 
 // How long a run waits for another one's update before it gives up storing.
 constexpr auto kLockPatience = std::chrono::seconds(2);
-
-std::optional<std::string> homeFolder() {
-    if (const char* home = std::getenv("HOME"); home && *home == '/') return std::string(home);
-    if (const passwd* entry = ::getpwuid(::getuid());
-        entry && entry->pw_dir && *entry->pw_dir == '/')
-        return std::string(entry->pw_dir);
-    return std::nullopt;
-}
 
 // Makes `folder` and its missing parents, private to the user.
 bool makeFolders(const std::filesystem::path& folder) {
@@ -95,15 +87,9 @@ void RestoreTokens::read() {
 }
 
 std::optional<std::string> RestoreTokens::defaultPath() {
-    std::filesystem::path state;
-    if (const char* xdg = std::getenv("XDG_STATE_HOME"); xdg && *xdg == '/') {
-        state = xdg;
-    } else if (const auto home = homeFolder()) {
-        state = std::filesystem::path(*home) / ".local" / "state";
-    } else {
-        return std::nullopt;
-    }
-    return (state / "quorvane" / "portal-choices.json").string();
+    const auto state = platform::userStateFolder();
+    if (!state) return std::nullopt;
+    return (std::filesystem::path(*state) / "quorvane" / "portal-choices.json").string();
 }
 
 std::optional<std::string> RestoreTokens::find(const std::optional<std::string>& app) const {
@@ -133,7 +119,7 @@ bool RestoreTokens::store(const std::optional<std::string>& app,
     if (token) choices_.insert(choices_.begin(), Choice{app, *token});
     if (choices_.size() > kMaxChoices) choices_.resize(kMaxChoices);
     const auto bytes = text();
-    return bytes && clicklog::writeAtomically(path_, *bytes, true, 0600);
+    return bytes && io::writeAtomically(path_, *bytes, true, 0600);
 }
 
 } // namespace quorvane::jobs::record_window

@@ -9,7 +9,7 @@ namespace {
 class WaylandDesktop final : public platform::ScreenCaptureService {
   public:
     WaylandDesktop(std::unique_ptr<platform::ScreenCaptureService> x11,
-                   std::shared_ptr<platform::PortalCaptureService> portal)
+                   std::shared_ptr<platform::PortalOffer> portal)
         : x11_(std::move(x11)), portal_(std::move(portal)) {}
 
     std::vector<platform::Window> shareableWindows() override {
@@ -38,7 +38,7 @@ class WaylandDesktop final : public platform::ScreenCaptureService {
     }
 
     std::unique_ptr<platform::ScreenCaptureService> x11_;
-    std::shared_ptr<platform::PortalCaptureService> portal_;
+    std::shared_ptr<platform::PortalOffer> portal_;
     std::mutex lock_;
     bool asked_ = false;
     std::optional<std::string> whyNoCasts_;
@@ -47,10 +47,10 @@ class WaylandDesktop final : public platform::ScreenCaptureService {
 } // namespace
 
 std::unique_ptr<platform::ScreenCaptureService>
-desktopScreenCapture(std::shared_ptr<platform::PortalCaptureService> portal) {
+desktopScreenCapture(std::shared_ptr<platform::PortalOffer> portal) {
     auto x11 = platform::makeScreenCaptureService();
     if (!platform::isWaylandSession()) return x11;
-    if (!portal) portal = platform::makePortalCaptureService();
+    if (!portal) portal = platform::makePortalOffer();
     return std::make_unique<WaylandDesktop>(std::move(x11), std::move(portal));
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 // The screen capture service of this desktop: X11's, and on a Wayland
 // session the desktop portal where X11 sees nothing.
-#include "platform/PortalCapture.h"
+#include "platform/PortalOffer.h"
 #include "platform/ScreenCapture.h"
 
 #include <memory>
@@ -13,6 +13,6 @@ namespace quorvane::jobs {
 // without an X display the window list is empty rather than a failure (the
 // picker stands in for it). Elsewhere: the X11 service alone.
 std::unique_ptr<platform::ScreenCaptureService>
-desktopScreenCapture(std::shared_ptr<platform::PortalCaptureService> portal = nullptr);
+desktopScreenCapture(std::shared_ptr<platform::PortalOffer> portal = nullptr);
 
 } // namespace quorvane::jobs

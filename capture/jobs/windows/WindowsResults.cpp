@@ -2,7 +2,7 @@
 
 #include "jobs/windows/RealWindows.h"
 #include "jobs/windows/ScreenPermission.h"
-#include "platform/PortalCapture.h"
+#include "platform/PortalOffer.h"
 
 #include <exception>
 #include <string>
