@@ -1,7 +1,7 @@
 #include "AppConnection.h"
 
 #include "io/UniqueFd.h"
-#include "platform/AppPlatform.h"
+#include "AppPlatform.h"
 
 #include <cerrno>
 #include <chrono>

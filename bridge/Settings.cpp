@@ -1,6 +1,6 @@
 #include "Settings.h"
 
-#include "platform/AppPlatform.h"
+#include "AppPlatform.h"
 
 #include <cstring>
 #include <unistd.h>

@@ -7,7 +7,7 @@
 // at its default and none blocked: the bridge's own ignored SIGPIPE must not
 // reach the application.
 #include "AppConnection.h"
-#include "platform/AppPlatform.h"
+#include "AppPlatform.h"
 
 #include <cerrno>
 #include <csignal>

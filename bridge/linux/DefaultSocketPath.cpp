@@ -1,7 +1,7 @@
 // Linux: the socket lives in the user's data directory. Only HOME (or the
 // password database) is consulted: MCP clients often start their servers with
 // a minimal environment, without XDG_RUNTIME_DIR or DISPLAY.
-#include "platform/AppPlatform.h"
+#include "AppPlatform.h"
 
 #include <pwd.h>
 #include <unistd.h>
