@@ -1,7 +1,7 @@
 #include "AppConnection.h"
 
-#include "io/UniqueFd.h"
 #include "AppPlatform.h"
+#include "io/UniqueFd.h"
 
 #include <cerrno>
 #include <chrono>
