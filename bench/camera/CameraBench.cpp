@@ -71,7 +71,7 @@ double runOnce(std::int64_t size, double seconds, const std::string& dir, bool f
     std::optional<json::Object> ending;
     std::atomic<std::int64_t> written{0};
 
-    jobs::CameraRecordingServices services;
+    jobs::camera::CameraRecordingServices services;
     services.makeSession = [&camera](const platform::CaptureDevice&) {
         return camera.makeSession();
     };
@@ -109,8 +109,8 @@ double runOnce(std::int64_t size, double seconds, const std::string& dir, bool f
     };
 
     const std::string file = dir + "/bench-" + std::to_string(size) + ".mov";
-    jobs::CameraRecording recording(file, size, {"bench", "Synthetic Camera", "none"}, std::nullopt,
-                                    services);
+    jobs::camera::CameraRecording recording(file, size, {"bench", "Synthetic Camera", "none"},
+                                            std::nullopt, services);
     recording.start();
     camera.waitUntilRunning();
 

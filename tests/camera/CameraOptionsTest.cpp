@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 
 using quorvane::UserError;
-using namespace quorvane::jobs;
+using namespace quorvane::jobs::camera;
 
 TEST(CameraSize, ClampsToTheRangeAndMakesEven) {
     const std::pair<const char*, std::int64_t> cases[] = {

@@ -24,8 +24,8 @@ class CameraRecordingTest : public ::testing::Test {
         recording_.reset(); // drains its queues before the folder goes
     }
 
-    jobs::CameraRecording& record(std::int64_t size, bool microphone = false) {
-        recording_ = std::make_unique<jobs::CameraRecording>(
+    jobs::camera::CameraRecording& record(std::int64_t size, bool microphone = false) {
+        recording_ = std::make_unique<jobs::camera::CameraRecording>(
             file_, size, syntheticCamera,
             microphone ? std::optional(syntheticMicrophone) : std::nullopt,
             servicesFor(camera_, output_));
@@ -46,7 +46,7 @@ class CameraRecordingTest : public ::testing::Test {
 
     SyntheticCamera camera_;
     CaughtOutput output_;
-    std::unique_ptr<jobs::CameraRecording> recording_;
+    std::unique_ptr<jobs::camera::CameraRecording> recording_;
     quorvane::testing::TempDir temp_{"quorvane-camera"};
     const std::string dir_ = temp_.path.string();
     const std::string file_ = dir_ + "/take.mov";
@@ -128,8 +128,8 @@ TEST_F(CameraRecordingTest, ChoosesCaptureSizeFrameRateAndMirroring) {
         SyntheticCamera camera;
         camera.acceptedPresets = c.accepted;
         CaughtOutput output;
-        jobs::CameraRecording recording(file_, c.size, syntheticCamera, std::nullopt,
-                                        servicesFor(camera, output));
+        jobs::camera::CameraRecording recording(file_, c.size, syntheticCamera, std::nullopt,
+                                                servicesFor(camera, output));
         EXPECT_EQ(camera.presetsTried, c.tried) << "size " << c.size;
         EXPECT_TRUE(camera.mirrored);
         ASSERT_TRUE(camera.frameDuration.has_value());
@@ -152,8 +152,8 @@ TEST_F(CameraRecordingTest, ChoosesCaptureSizeFrameRateAndMirroring) {
         camera.frameRates = r.ranges;
         camera.frameRateLockFails = r.lockFails;
         CaughtOutput output;
-        jobs::CameraRecording recording(file_, 240, syntheticCamera, std::nullopt,
-                                        servicesFor(camera, output));
+        jobs::camera::CameraRecording recording(file_, 240, syntheticCamera, std::nullopt,
+                                                servicesFor(camera, output));
         EXPECT_EQ(camera.frameDuration.has_value(), r.set);
     }
 }
@@ -183,7 +183,8 @@ TEST_F(CameraRecordingTest, ADriverClockThatJumpsKeepsEveryPictureAndTheTrueLeng
         auto services = servicesFor(camera, output);
         services.hostTime = [hostTime] { return hostTime->load(); };
         {
-            jobs::CameraRecording recording(file_, 240, syntheticCamera, std::nullopt, services);
+            jobs::camera::CameraRecording recording(file_, 240, syntheticCamera, std::nullopt,
+                                                    services);
             recording.start();
             ASSERT_TRUE(camera.waitUntilRunning());
             for (int k = 0; k < 60; ++k) {
@@ -228,8 +229,8 @@ TEST_F(CameraRecordingTest, APictureTheWriterPassesOverEndsTheRecording) {
         [](const platform::MovieSettings& settings) -> std::unique_ptr<platform::MovieWriter> {
         return std::make_unique<SkippingWriter>(platform::openMovieWriter(settings));
     };
-    recording_ = std::make_unique<jobs::CameraRecording>(file_, 240, syntheticCamera, std::nullopt,
-                                                         services);
+    recording_ = std::make_unique<jobs::camera::CameraRecording>(file_, 240, syntheticCamera,
+                                                                 std::nullopt, services);
     start();
     frames(1.0, 1.2);
     const auto ending = output_.waitForEnding();
@@ -251,8 +252,8 @@ TEST_F(CameraRecordingTest, StopBeforeTheFirstPictureDeletesTheFile) {
         CaughtOutput output;
         std::ofstream(file_) << "an older take";
         {
-            jobs::CameraRecording recording(file_, 240, syntheticCamera, std::nullopt,
-                                            servicesFor(camera, output));
+            jobs::camera::CameraRecording recording(file_, 240, syntheticCamera, std::nullopt,
+                                                    servicesFor(camera, output));
             recording.start();
             ASSERT_TRUE(camera.waitUntilRunning());
             recording.stop(reasons[i]);
@@ -289,8 +290,8 @@ TEST_F(CameraRecordingTest, NoPictureCheckEndsOnlyARecordingWithoutPictures) {
         SyntheticCamera camera;
         CaughtOutput output;
         {
-            jobs::CameraRecording recording(file_, 240, syntheticCamera, std::nullopt,
-                                            servicesFor(camera, output));
+            jobs::camera::CameraRecording recording(file_, 240, syntheticCamera, std::nullopt,
+                                                    servicesFor(camera, output));
             recording.start();
             ASSERT_TRUE(camera.waitUntilRunning());
             camera.frame(1.0);
@@ -339,8 +340,8 @@ TEST_F(CameraRecordingTest, StopsRacingAWritingFailurePrintOneFinalLine) {
             const platform::MovieSettings& settings) -> std::unique_ptr<platform::MovieWriter> {
         return std::make_unique<FailingWriter>(platform::openMovieWriter(settings), 3, finished);
     };
-    recording_ = std::make_unique<jobs::CameraRecording>(file_, 240, syntheticCamera, std::nullopt,
-                                                         services);
+    recording_ = std::make_unique<jobs::camera::CameraRecording>(file_, 240, syntheticCamera,
+                                                                 std::nullopt, services);
     start();
     frames(1.0, 1.2); // the third picture fails, before any stop is queued
     std::vector<std::thread> stoppers;
@@ -375,8 +376,8 @@ TEST_F(CameraRecordingTest, ACameraThatGoesQuietEndsTheRecordingAsALoss) {
     auto hostTime = std::make_shared<std::atomic<double>>(100.0);
     auto services = servicesFor(camera_, output_);
     services.hostTime = [hostTime] { return hostTime->load(); };
-    recording_ = std::make_unique<jobs::CameraRecording>(file_, 240, syntheticCamera, std::nullopt,
-                                                         services);
+    recording_ = std::make_unique<jobs::camera::CameraRecording>(file_, 240, syntheticCamera,
+                                                                 std::nullopt, services);
     start();
     // Host times are read when the queue gets to each step: wait for it.
     auto written = [this] {
@@ -387,12 +388,12 @@ TEST_F(CameraRecordingTest, ACameraThatGoesQuietEndsTheRecordingAsALoss) {
     recording_->checkStalled(); // before the first picture the no-picture check decides
     frames(1.0, 1.5);           // written at host time 130
     written();
-    *hostTime = 130.0 + jobs::CameraRecording::stallSeconds - 0.01;
+    *hostTime = 130.0 + jobs::camera::CameraRecording::stallSeconds - 0.01;
     recording_->checkStalled(); // not yet
     camera_.frame(1.6);         // just in time: the wait begins again
     written();
     EXPECT_TRUE(output_.endings().empty());
-    *hostTime = 134.99 + jobs::CameraRecording::stallSeconds;
+    *hostTime = 134.99 + jobs::camera::CameraRecording::stallSeconds;
     recording_->checkStalled();
     recording_->stop(); // too late: the stall ended it
     const auto ending = output_.waitForEnding();
@@ -464,8 +465,8 @@ TEST_F(CameraRecordingTest, AMovieThatCannotTakeSoundClosesTheMicrophone) {
         if (settings.audio) throw platform::MovieError("no sound track here");
         return platform::openMovieWriter(settings);
     };
-    recording_ = std::make_unique<jobs::CameraRecording>(file_, 240, syntheticCamera,
-                                                         syntheticMicrophone, services);
+    recording_ = std::make_unique<jobs::camera::CameraRecording>(file_, 240, syntheticCamera,
+                                                                 syntheticMicrophone, services);
     EXPECT_TRUE(camera_.microphoneRemoved);
     start();
     camera_.frame(1.0);
@@ -482,8 +483,8 @@ TEST_F(CameraRecordingTest, AgeThatIsNegativeOrNotANumberCountsAsZero) {
         SyntheticCamera camera;
         camera.clock = clock;
         CaughtOutput output;
-        jobs::CameraRecording recording(file_, 240, syntheticCamera, std::nullopt,
-                                        servicesFor(camera, output));
+        jobs::camera::CameraRecording recording(file_, 240, syntheticCamera, std::nullopt,
+                                                servicesFor(camera, output));
         recording.start();
         ASSERT_TRUE(camera.waitUntilRunning());
         camera.frame(3.0);
@@ -495,8 +496,8 @@ TEST_F(CameraRecordingTest, AgeThatIsNegativeOrNotANumberCountsAsZero) {
     SyntheticCamera camera;
     camera.hasClock = false;
     CaughtOutput output;
-    jobs::CameraRecording recording(file_, 240, syntheticCamera, std::nullopt,
-                                    servicesFor(camera, output));
+    jobs::camera::CameraRecording recording(file_, 240, syntheticCamera, std::nullopt,
+                                            servicesFor(camera, output));
     recording.start();
     ASSERT_TRUE(camera.waitUntilRunning());
     camera.frame(-3.0); // the test host clock says -1
@@ -522,10 +523,10 @@ TEST_F(CameraRecordingTest, SetUpFailuresCarryTheirSentenceAndLeaveNoFile) {
         CaughtOutput output;
         std::ofstream(file_) << "an older take";
         try {
-            jobs::CameraRecording recording(file_, 240, syntheticCamera, std::nullopt,
-                                            servicesFor(camera, output));
+            jobs::camera::CameraRecording recording(file_, 240, syntheticCamera, std::nullopt,
+                                                    servicesFor(camera, output));
             ADD_FAILURE() << "set-up went on";
-        } catch (const jobs::RecorderError& error) {
+        } catch (const jobs::camera::RecorderError& error) {
             EXPECT_EQ(std::string(error.what()), c.message);
         }
         EXPECT_FALSE(fs::exists(file_));
@@ -533,16 +534,16 @@ TEST_F(CameraRecordingTest, SetUpFailuresCarryTheirSentenceAndLeaveNoFile) {
     // The writer's own error passes through.
     SyntheticCamera camera;
     CaughtOutput output;
-    EXPECT_THROW(jobs::CameraRecording(dir_ + "/missing/take.mov", 240, syntheticCamera,
-                                       std::nullopt, servicesFor(camera, output)),
+    EXPECT_THROW(jobs::camera::CameraRecording(dir_ + "/missing/take.mov", 240, syntheticCamera,
+                                               std::nullopt, servicesFor(camera, output)),
                  platform::MovieError);
 }
 
 TEST(CameraMovieSettings, BitRateGrowsWithTheSquareAboveTheFloor) {
-    EXPECT_EQ(jobs::cameraMovieSettings("a.mov", 240, false).video.bitRate, 2000000);
-    EXPECT_EQ(jobs::cameraMovieSettings("a.mov", 720, false).video.bitRate, 2592000);
-    EXPECT_EQ(jobs::cameraMovieSettings("a.mov", 1440, false).video.bitRate, 10368000);
-    const auto s = jobs::cameraMovieSettings("a.mov", 1000, true);
+    EXPECT_EQ(jobs::camera::cameraMovieSettings("a.mov", 240, false).video.bitRate, 2000000);
+    EXPECT_EQ(jobs::camera::cameraMovieSettings("a.mov", 720, false).video.bitRate, 2592000);
+    EXPECT_EQ(jobs::camera::cameraMovieSettings("a.mov", 1440, false).video.bitRate, 10368000);
+    const auto s = jobs::camera::cameraMovieSettings("a.mov", 1000, true);
     EXPECT_EQ(s.video.width, 1000);
     EXPECT_EQ(s.video.height, 1000);
     EXPECT_DOUBLE_EQ(s.video.keyFrameSeconds, 2.0);
@@ -551,7 +552,7 @@ TEST(CameraMovieSettings, BitRateGrowsWithTheSquareAboveTheFloor) {
     EXPECT_EQ(s.audio->sampleRate, 48000);
     EXPECT_EQ(s.audio->channels, 1);
     EXPECT_EQ(s.audio->bitRate, 128000);
-    EXPECT_FALSE(jobs::cameraMovieSettings("a.mov", 240, false).audio.has_value());
+    EXPECT_FALSE(jobs::camera::cameraMovieSettings("a.mov", 240, false).audio.has_value());
 }
 
 } // namespace

@@ -6,7 +6,7 @@
 #include <limits>
 #include <vector>
 
-using quorvane::jobs::CameraTimeline;
+using quorvane::jobs::camera::CameraTimeline;
 
 namespace {
 

@@ -43,8 +43,8 @@ std::vector<Ending> CaughtOutput::endings() {
     return endings_;
 }
 
-jobs::CameraRecordingServices servicesFor(SyntheticCamera& camera, CaughtOutput& output) {
-    jobs::CameraRecordingServices services;
+jobs::camera::CameraRecordingServices servicesFor(SyntheticCamera& camera, CaughtOutput& output) {
+    jobs::camera::CameraRecordingServices services;
     services.makeSession = [&camera](const platform::CaptureDevice&) {
         return camera.makeSession();
     };

@@ -38,7 +38,7 @@ class CaughtOutput {
 
 constexpr double testWallTime = 1'700'000'000.5;
 
-jobs::CameraRecordingServices servicesFor(SyntheticCamera& camera, CaughtOutput& output);
+jobs::camera::CameraRecordingServices servicesFor(SyntheticCamera& camera, CaughtOutput& output);
 
 // Reading values of a printed object.
 std::string text(const json::Object& object, const std::string& key);

@@ -7,7 +7,7 @@
 #include <cmath>
 #include <limits>
 
-namespace quorvane::jobs {
+namespace quorvane::jobs::windows {
 namespace {
 
 using testing::FakeScreenCapture;
@@ -68,4 +68,4 @@ TEST(Describe, SizesThatAreNotFiniteDoNotCrash) {
 }
 
 } // namespace
-} // namespace quorvane::jobs
+} // namespace quorvane::jobs::windows

@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-namespace quorvane::jobs {
+namespace quorvane::jobs::windows {
 namespace {
 
 using testing::FakeScreenCapture;
@@ -82,4 +82,4 @@ TEST(ScreenAccessResult, AsksOnlyWhenMissingAndAskIsTheFirstWord) {
 }
 
 } // namespace
-} // namespace quorvane::jobs
+} // namespace quorvane::jobs::windows

@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <cmath>
 
-namespace quorvane::jobs {
+namespace quorvane::jobs::camera {
 
 std::int64_t cameraSize(const std::string& text) {
     const auto parsed = text::parseInt64(text);
@@ -29,4 +29,4 @@ CameraOptions readCameraOptions(const Args& args) {
     return options;
 }
 
-} // namespace quorvane::jobs
+} // namespace quorvane::jobs::camera

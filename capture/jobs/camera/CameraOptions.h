@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-namespace quorvane::jobs {
+namespace quorvane::jobs::camera {
 
 struct CameraOptions {
     std::string out;
@@ -24,4 +24,4 @@ std::int64_t cameraSize(const std::string& text);
 // Reads the options in the order their errors are reported. Throws UserError.
 CameraOptions readCameraOptions(const Args& args);
 
-} // namespace quorvane::jobs
+} // namespace quorvane::jobs::camera

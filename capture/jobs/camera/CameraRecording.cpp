@@ -9,7 +9,7 @@
 #include <filesystem>
 #include <system_error>
 
-namespace quorvane::jobs {
+namespace quorvane::jobs::camera {
 namespace {
 
 constexpr double frameDuration = 1.0 / 30.0;
@@ -278,4 +278,4 @@ std::string CameraRecording::writerErrorDescription() const {
     return writerError_;
 }
 
-} // namespace quorvane::jobs
+} // namespace quorvane::jobs::camera

@@ -17,7 +17,7 @@
 #include <optional>
 #include <string>
 
-namespace quorvane::jobs {
+namespace quorvane::jobs::camera {
 
 // Initialization's own failures; what() is the sentence for the user.
 class RecorderError : public UserError {
@@ -110,4 +110,4 @@ class CameraRecording final : private platform::CaptureDelegate {
     bool stopping_ = false;
 };
 
-} // namespace quorvane::jobs
+} // namespace quorvane::jobs::camera

@@ -3,7 +3,7 @@
 
 #include <chrono>
 
-namespace quorvane::jobs {
+namespace quorvane::jobs::camera {
 
 CameraRecordingServices CameraRecordingServices::system() {
     return {
@@ -21,4 +21,4 @@ CameraRecordingServices CameraRecordingServices::system() {
     };
 }
 
-} // namespace quorvane::jobs
+} // namespace quorvane::jobs::camera

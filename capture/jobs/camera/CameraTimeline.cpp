@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-namespace quorvane::jobs {
+namespace quorvane::jobs::camera {
 
 double CameraTimeline::place(double stamp, double arrival) {
     const bool arrivalKnown = std::isfinite(arrival);
@@ -34,4 +34,4 @@ double CameraTimeline::place(double stamp, double arrival) {
     return placed;
 }
 
-} // namespace quorvane::jobs
+} // namespace quorvane::jobs::camera

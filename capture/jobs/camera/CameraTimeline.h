@@ -7,7 +7,7 @@
 // movie's times always increase and no picture is lost to its stamp.
 #include <optional>
 
-namespace quorvane::jobs {
+namespace quorvane::jobs::camera {
 
 class CameraTimeline {
   public:
@@ -31,4 +31,4 @@ class CameraTimeline {
     double offset_ = 0; // added to the driver's stamps since its last jump
 };
 
-} // namespace quorvane::jobs
+} // namespace quorvane::jobs::camera

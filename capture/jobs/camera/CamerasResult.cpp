@@ -2,7 +2,7 @@
 
 #include "text/Utf8.h"
 
-namespace quorvane::jobs {
+namespace quorvane::jobs::camera {
 
 json::Object camerasResult(const std::vector<platform::CaptureDevice>& found) {
     json::Array cameras(found.size());
@@ -18,4 +18,4 @@ json::Object camerasResult(const std::vector<platform::CaptureDevice>& found) {
     return result;
 }
 
-} // namespace quorvane::jobs
+} // namespace quorvane::jobs::camera

@@ -4,10 +4,10 @@
 
 #include <vector>
 
-namespace quorvane::jobs {
+namespace quorvane::jobs::camera {
 
 // The cameras job's result: `ok` true and `cameras`, each with its `id` and
 // `name` as valid text.
 json::Object camerasResult(const std::vector<platform::CaptureDevice>& found);
 
-} // namespace quorvane::jobs
+} // namespace quorvane::jobs::camera

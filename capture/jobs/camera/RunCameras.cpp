@@ -5,6 +5,7 @@
 namespace quorvane::jobs {
 
 void runCameras() {
+    using namespace camera;
     shell::finish(camerasResult(platform::makeCameraDevices()->cameras()));
 }
 

@@ -18,7 +18,7 @@
 #include <mutex>
 #include <vector>
 
-namespace quorvane::jobs {
+namespace quorvane::jobs::camera {
 namespace {
 
 platform::CaptureDevice chooseCamera(platform::CameraDevices& devices,
@@ -119,8 +119,12 @@ struct LiveRecording {
 };
 
 } // namespace
+} // namespace quorvane::jobs::camera
+
+namespace quorvane::jobs {
 
 void runRecordCamera(const Args& rest) {
+    using namespace camera;
     CameraOptions options;
     try {
         options = readCameraOptions(rest);

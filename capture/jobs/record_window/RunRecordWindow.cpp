@@ -60,7 +60,7 @@ void startStopSequence(std::shared_ptr<WindowRecording> recording) {
 
 [[noreturn]] void failToStart(platform::ScreenCaptureService& screen, const std::string& why) {
     if (screen.preflightAccess()) shell::failWith("The recording could not start. " + why);
-    shell::failWith(kScreenPermissionMessage);
+    shell::failWith(jobs::windows::kScreenPermissionMessage);
 }
 
 void armDuration(std::shared_ptr<WindowRecording> recording, double maxSeconds) {
@@ -75,7 +75,7 @@ void armDuration(std::shared_ptr<WindowRecording> recording, double maxSeconds) 
 void recordingTask(const std::shared_ptr<Job>& job, const jobs::record_window::Options& options) {
     std::vector<platform::Window> windows;
     try {
-        windows = realWindows(*job->screen);
+        windows = jobs::windows::realWindows(*job->screen);
     } catch (const platform::ScreenCaptureUnavailable& e) {
         shell::failWith(std::string("The recording could not start. ") + e.what());
     } catch (const std::exception& e) {
@@ -91,7 +91,7 @@ void recordingTask(const std::shared_ptr<Job>& job, const jobs::record_window::O
         try {
             window = jobs::record_window::portalWindow(*job->portal, options.app, options.cursor);
         } catch (const platform::ScreenAccessRefused&) {
-            shell::failWith(kScreenPermissionMessage);
+            shell::failWith(jobs::windows::kScreenPermissionMessage);
         } catch (const platform::ScreenCaptureUnavailable& e) {
             shell::failWith(std::string("The recording could not start. ") + e.what());
         } catch (const std::exception& e) {
@@ -109,7 +109,7 @@ void recordingTask(const std::shared_ptr<Job>& job, const jobs::record_window::O
         failToStart(*job->screen, e.what());
     }
 
-    auto started = describe(*window);
+    auto started = jobs::windows::describe(*window);
     started["width"] = size.width;
     started["height"] = size.height;
     // Nothing prints after the final line, so a started event cannot follow
@@ -133,7 +133,7 @@ void runRecordWindow(const Args& rest) {
 
     auto job = std::make_shared<Job>();
     if (platform::isWaylandSession()) job->portal = platform::makePortalCaptureService();
-    job->screen = desktopScreenCapture(job->portal);
+    job->screen = jobs::windows::desktopScreenCapture(job->portal);
     job->capture = job->portal ? job->portal->captureService(platform::makeWindowCaptureService())
                                : platform::makeWindowCaptureService();
     job->recording =

@@ -3,7 +3,7 @@
 #include <mutex>
 #include <optional>
 
-namespace quorvane::jobs {
+namespace quorvane::jobs::windows {
 namespace {
 
 class WaylandDesktop final : public platform::ScreenCaptureService {
@@ -54,4 +54,4 @@ desktopScreenCapture(std::shared_ptr<platform::PortalOffer> portal) {
     return std::make_unique<WaylandDesktop>(std::move(x11), std::move(portal));
 }
 
-} // namespace quorvane::jobs
+} // namespace quorvane::jobs::windows

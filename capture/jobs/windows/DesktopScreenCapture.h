@@ -6,7 +6,7 @@
 
 #include <memory>
 
-namespace quorvane::jobs {
+namespace quorvane::jobs::windows {
 
 // On a Wayland session (with `portal`, made when not given): access is
 // granted when X11 grants it or the portal offers window screen casts, and
@@ -15,4 +15,4 @@ namespace quorvane::jobs {
 std::unique_ptr<platform::ScreenCaptureService>
 desktopScreenCapture(std::shared_ptr<platform::PortalOffer> portal = nullptr);
 
-} // namespace quorvane::jobs
+} // namespace quorvane::jobs::windows

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <limits>
 
-namespace quorvane::jobs {
+namespace quorvane::jobs::windows {
 namespace {
 
 constexpr double kMinimumWidth = 240;
@@ -51,4 +51,4 @@ json::Object describe(const platform::Window& window) {
     };
 }
 
-} // namespace quorvane::jobs
+} // namespace quorvane::jobs::windows

@@ -5,7 +5,7 @@
 
 #include <vector>
 
-namespace quorvane::jobs {
+namespace quorvane::jobs::windows {
 
 // The recordable windows in the order the service listed them: ordinary
 // layer, at least 240 by 160 points, owned by a named application.
@@ -19,4 +19,4 @@ bool isRecordable(const platform::Window& window);
 // toward zero).
 json::Object describe(const platform::Window& window);
 
-} // namespace quorvane::jobs
+} // namespace quorvane::jobs::windows

@@ -6,6 +6,7 @@
 namespace quorvane::jobs {
 
 void runScreenAccess(const Args& rest) {
+    using namespace windows;
     const auto service = desktopScreenCapture();
     const JobResult result = screenAccessResult(*service, rest);
     shell::finish(result.object, result.status);

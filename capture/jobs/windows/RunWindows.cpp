@@ -7,6 +7,7 @@
 namespace quorvane::jobs {
 
 void runWindows() {
+    using namespace windows;
     // The listing waits on the display server, so it runs as a task while
     // the main thread serves its run loop; the task ends the process.
     runtime::startTask([] {

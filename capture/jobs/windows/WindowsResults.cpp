@@ -7,7 +7,7 @@
 #include <exception>
 #include <string>
 
-namespace quorvane::jobs {
+namespace quorvane::jobs::windows {
 
 JobResult windowsResult(platform::ScreenCaptureService& service) {
     std::vector<platform::Window> windows;
@@ -34,4 +34,4 @@ JobResult screenAccessResult(platform::ScreenCaptureService& service, const Args
     return {{{"ok", true}, {"granted", granted}}, 0};
 }
 
-} // namespace quorvane::jobs
+} // namespace quorvane::jobs::windows

@@ -5,7 +5,7 @@
 #include "platform/ScreenCapture.h"
 #include "json/Value.h"
 
-namespace quorvane::jobs {
+namespace quorvane::jobs::windows {
 
 struct JobResult {
     json::Object object;
@@ -20,4 +20,4 @@ JobResult windowsResult(platform::ScreenCaptureService& service);
 // word is exactly "ask".
 JobResult screenAccessResult(platform::ScreenCaptureService& service, const Args& rest);
 
-} // namespace quorvane::jobs
+} // namespace quorvane::jobs::windows
