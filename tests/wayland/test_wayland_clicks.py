@@ -131,9 +131,9 @@ class WaylandClicks(unittest.TestCase):
     def tearDownClass(cls):
         cls.rig.__exit__(None, None, None)
 
-    def record(self, devices, *args):
+    def record(self, devices, *args, **env):
         env = self.rig.client_env(QUORVANE_TEST_INPUT_SHIM=SHIM,
-                                  QUORVANE_TEST_INPUT_LOG=devices.log)
+                                  QUORVANE_TEST_INPUT_LOG=devices.log, **env)
         recorder = Recorder(env, *args,
                             prefix=["unshare", "-m", "--propagation", "private", "sh", "-c",
                                     NAMESPACE_SCRIPT, "sh", devices.dir])
@@ -221,6 +221,45 @@ class WaylandClicks(unittest.TestCase):
 
         self.assertEqual(devices.opened(), ["/dev/input/event0", "/dev/input/event1",
                                             "/dev/input/event4"])
+
+    def test_a_left_handed_desktop_clicks_with_the_right_button(self):
+        self.rig.answer("approve")
+        folder = temp_dir(self)
+        settings = os.path.join(folder, "config", "glib-2.0", "settings")
+        os.makedirs(settings)
+        with open(os.path.join(settings, "keyfile"), "w") as f:
+            f.write("[org/gnome/desktop/peripherals/mouse]\nleft-handed=true\n")
+        devices = InputDevices(folder)
+        self.addCleanup(devices.close)
+        devices.add("event0", "mouse")
+        devices.add("event1", "touchpad")
+        self.rig.pointer().to(640, 360)
+
+        recorder = self.record(devices, "--out", os.path.join(folder, "left.mov"),
+                               GSETTINGS_BACKEND="keyfile",
+                               XDG_CONFIG_HOME=os.path.join(folder, "config"))
+        self.assertEqual(recorder.line()["event"], "started")
+        time.sleep(0.3)
+        pressed = []
+        for button in (BTN_LEFT, BTN_RIGHT):
+            pressed.append(devices.send("event0", (EV_KEY, button, 1)))
+            time.sleep(0.1)
+            devices.send("event0", (EV_KEY, button, 0))
+            time.sleep(0.3)
+        # The touchpad follows the mouse; a tap is a press either way.
+        devices.send("event1", (EV_KEY, BTN_TOOL_FINGER, 1), (EV_KEY, BTN_TOUCH, 1))
+        time.sleep(0.05)
+        pressed.append(
+            devices.send("event1", (EV_KEY, BTN_TOUCH, 0), (EV_KEY, BTN_TOOL_FINGER, 0)))
+        time.sleep(0.3)
+        status, stopped = recorder.stop()
+        self.assertEqual(status, 0, stopped)
+        with open(stopped["clicks"]) as f:
+            clicks = json.load(f)["clicks"]
+        self.assertEqual(len(clicks), 2, clicks)
+        # The right button's press and the tap, not the left button's.
+        self.assertAlmostEqual(clicks[1]["t"] - clicks[0]["t"], pressed[2] - pressed[1],
+                               delta=0.04)
 
 
 if __name__ == "__main__":
