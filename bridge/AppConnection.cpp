@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -22,7 +23,10 @@ constexpr int pollIntervalMs = 300;
 std::optional<int> openSocket(const std::string& path) {
     // Close-on-exec, so that a launched application never holds our end of a
     // connection open (its reader would then never see the stream end).
-    io::UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    // Non-blocking while connecting: on Linux a connect to a listener whose
+    // queue is full (a busy or hung application) would otherwise wait
+    // forever; here it fails at once and counts as a failed attempt.
+    io::UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
     if (!fd) return std::nullopt;
     sockaddr_un address;
     std::memset(&address, 0, sizeof address);
@@ -33,6 +37,17 @@ std::optional<int> openSocket(const std::string& path) {
     std::memcpy(address.sun_path, path.data(), path.size());
     if (::connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
         return std::nullopt;
+    // Only a host application of the bridge's own user is told the client's
+    // requests: the path may lead to a socket that someone else made (a
+    // symlink, a shared temporary folder).
+    ucred peer{};
+    socklen_t size = sizeof peer;
+    if (::getsockopt(fd.get(), SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0 || size != sizeof peer ||
+        peer.uid != ::geteuid())
+        return std::nullopt;
+    // Connected: reads and writes block as usual again.
+    const int flags = ::fcntl(fd.get(), F_GETFL);
+    if (flags < 0 || ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) return std::nullopt;
     return fd.release();
 }
 
@@ -59,7 +74,7 @@ bool waitWatching(int fd, int milliseconds) {
 
 Reached connectToApp(const Settings& settings, int watchedInput) {
     if (auto fd = openSocket(settings.socketPath)) return {fd};
-    if (!settings.customSocket && !launchApp(watchedInput)) return {std::nullopt, true};
+    if (!settings.customSocket && !launchApp(settings, watchedInput)) return {std::nullopt, true};
     for (int attempt = 0; attempt < pollAttempts; ++attempt) {
         if (!waitWatching(watchedInput, pollIntervalMs)) return {std::nullopt, true};
         if (auto fd = openSocket(settings.socketPath)) return {fd};

@@ -16,6 +16,8 @@ namespace quorvane::bridge {
 inline constexpr std::size_t maxSocketPathBytes = 103;
 
 // One attempt to connect to `path`; the connected descriptor, or nothing.
+// The attempt never blocks (a listener whose queue is full fails it), and a
+// socket whose listener is another user's fails it too.
 std::optional<int> openSocket(const std::string& path);
 
 // What came of trying to reach the host application.

@@ -115,7 +115,7 @@ void Bridge::deliver(Pending& line, int attempts, bool repeatHandshake,
 void Bridge::record(Pending& line) {
     if (!line.message.isRequest()) return;
     std::lock_guard table(unansweredLock_);
-    auto [entry, inserted] = unanswered_.try_emplace(line.message.idText);
+    auto [entry, inserted] = unanswered_.try_emplace(line.message.idKey);
     if (!line.recorded && !inserted) line.displaced = entry->second;
     entry->second = Outstanding{line.message.id, appConnection_};
     line.recorded = true;
@@ -125,14 +125,23 @@ void Bridge::forget(Pending& line) {
     if (!line.recorded) return;
     std::lock_guard table(unansweredLock_);
     if (line.displaced)
-        unanswered_[line.message.idText] = *line.displaced;
+        unanswered_[line.message.idKey] = *line.displaced;
     else
-        unanswered_.erase(line.message.idText);
+        unanswered_.erase(line.message.idKey);
     line.recorded = false;
     line.displaced.reset();
 }
 
 void Bridge::settle(Pending& line, bool delivered, std::unique_lock<std::mutex>& state) {
+    // The host rightly never answers a request the client has cancelled, so
+    // it must not be answered for later either: delivered or not, the client
+    // wants nothing more for it.
+    if (line.message.method == "notifications/cancelled") {
+        if (auto key = cancelledRequestKey(line.line.text)) {
+            std::lock_guard table(unansweredLock_);
+            unanswered_.erase(*key);
+        }
+    }
     if (delivered) {
         if (line.message.method == "notifications/initialized")
             handshakeDone_ = std::string(line.line.withFeed);
@@ -201,7 +210,7 @@ void Bridge::readConnection(int fd, std::int64_t connection) {
                 if (message.idHasPrefix(ownIdPrefix)) continue;
                 if (!message.hasMethodMember) {
                     std::lock_guard table(unansweredLock_);
-                    unanswered_.erase(message.idText);
+                    unanswered_.erase(message.idKey);
                 }
             }
             if (!run.empty() && run.data() + run.size() == line->withFeed.data()) {
@@ -244,7 +253,7 @@ void Bridge::dropTooLong(const Classification& message) {
     std::optional<std::string> idJson;
     {
         std::lock_guard table(unansweredLock_);
-        if (auto entry = unanswered_.find(message.idText); entry != unanswered_.end()) {
+        if (auto entry = unanswered_.find(message.idKey); entry != unanswered_.end()) {
             idJson = entry->second.id.json(entry->first);
             unanswered_.erase(entry);
         }

@@ -1,8 +1,10 @@
 #include "Framing.h"
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <poll.h>
 #include <unistd.h>
 
 namespace quorvane::bridge {
@@ -59,8 +61,18 @@ void LineBuffer::reserveTail(std::size_t count) {
 
 bool LineBuffer::readFrom(int fd) {
     reserveTail(readSize);
-    ssize_t n = ::read(fd, data_ + end_, readSize);
-    if (n <= 0) return false;
+    ssize_t n;
+    while ((n = ::read(fd, data_ + end_, readSize)) < 0) {
+        // A descriptor handed over non-blocking is waited on, not taken as
+        // ended; an interrupted read is tried again.
+        if (errno == EAGAIN || errno == EWOULDBLOCK) {
+            pollfd readable{fd, POLLIN, 0};
+            if (::poll(&readable, 1, -1) < 0 && errno != EINTR) return false;
+        } else if (errno != EINTR) {
+            return false;
+        }
+    }
+    if (n == 0) return false;
     end_ += static_cast<std::size_t>(n);
     return true;
 }

@@ -34,8 +34,9 @@ class LineBuffer {
     LineBuffer& operator=(const LineBuffer&) = delete;
     ~LineBuffer();
 
-    // One read of up to readSize bytes. False when the read returns 0 or
-    // less (end of the stream or an error). Views handed out before are no
+    // One read of up to readSize bytes. False at the end of the stream or on
+    // an error; a non-blocking descriptor with nothing to read is waited on,
+    // and an interrupted read is tried again. Views handed out before are no
     // longer valid afterwards.
     bool readFrom(int fd);
 

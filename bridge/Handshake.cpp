@@ -1,5 +1,6 @@
 #include "Handshake.h"
 
+#include "Classify.h"
 #include "JsonScanner.h"
 #include "JsonText.h"
 #include "Texts.h"
@@ -9,6 +10,7 @@
 namespace quorvane::bridge {
 
 std::optional<std::string> handshakeMembers(std::string_view line) {
+    line = withoutByteOrderMark(line);
     std::vector<MemberSpan> members;
     JsonScanner scanner;
     scanner.recordMembers(&members);

@@ -57,7 +57,8 @@ bool isHexDigit(unsigned char c) {
     return (c >= '0' && c <= '9') || ((c | 0x20) >= 'a' && (c | 0x20) <= 'f');
 }
 
-// Longest raw key that can still spell "id" or "method" with escapes.
+// Longest raw key that can still spell a member name looked for (such as
+// "id" or "method") with escapes.
 constexpr std::size_t keyLimit = 64;
 
 } // namespace
@@ -134,9 +135,9 @@ void JsonScanner::endKey(std::size_t end) {
     if (!keyLong_) {
         const std::string name =
             key_.find('\\') == std::string::npos ? std::move(key_) : decodeString(key_);
-        if (name == "id")
+        if (name == idName_)
             member_ = Member::id;
-        else if (name == "method")
+        else if (name == methodName_)
             member_ = Member::method;
     }
 }

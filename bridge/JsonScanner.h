@@ -37,7 +37,11 @@ class JsonScanner {
   public:
     // `keepCopies`: the text comes in pieces that do not stay readable, so
     // the "id" and "method" values are copied (up to copyLimit bytes each).
-    explicit JsonScanner(bool keepCopies = false) : keepCopies_(keepCopies) {}
+    // Other member names may take their places (id() and method() then
+    // report those), for reading inside a member's own object.
+    explicit JsonScanner(bool keepCopies = false, std::string_view idName = "id",
+                         std::string_view methodName = "method")
+        : keepCopies_(keepCopies), idName_(idName), methodName_(methodName) {}
 
     static constexpr std::size_t copyLimit = 1u << 20;
     // Deeper nesting is refused; a line short enough to be kept whole can
@@ -93,6 +97,7 @@ class JsonScanner {
     MemberValue* capture();
 
     bool keepCopies_;
+    std::string_view idName_, methodName_;
     std::vector<MemberSpan>* spans_ = nullptr;
     std::string_view piece_;
     std::size_t offset_ = 0; // of the current piece in the whole text

@@ -28,6 +28,10 @@ Settings settingsFrom(const Environment& environment) {
     } else {
         settings.socketPath = defaultSocketPath(environment);
     }
+    if (auto found = environment.find("PATH"); found != environment.end())
+        settings.searchPath = found->second;
+    else
+        settings.searchPath = "/bin:/usr/bin"; // as the C library's own lookup
     return settings;
 }
 

@@ -13,6 +13,9 @@ struct Settings {
     // is then never launched.
     std::optional<std::string> customSocket;
     std::string socketPath;
+    // Where the application's launcher is looked for: PATH as given (or the
+    // system's default path without one); only its absolute entries count.
+    std::string searchPath;
 };
 
 // The process environment as a map (the first of duplicate names wins, as

@@ -1,9 +1,11 @@
 // Linux: `gtk-launch quorvane` starts the installed desktop entry
-// quorvane.desktop. The launcher gets /dev/null for standard input and output
-// so that neither it nor the application it starts can read the client's
-// messages or write into the client's stream; standard error is shared. It
-// starts with every signal at its default and none blocked: the bridge's own
-// ignored SIGPIPE must not reach the application.
+// quorvane.desktop. The launcher gets /dev/null for all three standard
+// descriptors and no other descriptor of the bridge: it hands its own to the
+// application it starts, which must neither read the client's messages nor
+// keep the client's pipes open (the client would see no end of its
+// standard error until the application quits). It starts with every signal
+// at its default and none blocked: the bridge's own ignored SIGPIPE must not
+// reach the application.
 #include "AppConnection.h"
 #include "platform/AppPlatform.h"
 
@@ -11,6 +13,9 @@
 #include <csignal>
 #include <fcntl.h>
 #include <spawn.h>
+#include <string>
+#include <string_view>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <system_error>
 #include <thread>
@@ -47,6 +52,29 @@ struct SpawnSetup {
     SpawnSetup& operator=(const SpawnSetup&) = delete;
 };
 
+// The launcher in the first absolute entry of `searchPath` that holds it as
+// an executable file. Empty and relative entries would name the working
+// folder, which is the client's (often a project the user opened).
+std::string findLauncher(std::string_view searchPath, std::string_view name) {
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t colon = searchPath.find(':', start);
+        const std::string_view entry = searchPath.substr(
+            start, colon == std::string_view::npos ? std::string_view::npos : colon - start);
+        if (entry.starts_with('/')) {
+            std::string candidate(entry);
+            if (!candidate.ends_with('/')) candidate += '/';
+            candidate += name;
+            struct stat info;
+            if (::stat(candidate.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+                ::access(candidate.c_str(), X_OK) == 0)
+                return candidate;
+        }
+        if (colon == std::string_view::npos) return {};
+        start = colon + 1;
+    }
+}
+
 bool reaped(pid_t child) {
     int status = 0;
     pid_t got;
@@ -70,22 +98,28 @@ void reapLater(pid_t child) {
 
 } // namespace
 
-bool launchApp(int watchedInput) {
+bool launchApp(const Settings& settings, int watchedInput) {
+    char program[] = "gtk-launch";
+    const std::string launcher = findLauncher(settings.searchPath, program);
+    if (launcher.empty()) return true;
     SpawnSetup setup;
     if (!setup.ready) return true;
     ::posix_spawn_file_actions_addopen(&setup.actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     ::posix_spawn_file_actions_addopen(&setup.actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    ::posix_spawn_file_actions_addopen(&setup.actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    // Descriptors the bridge was handed without close-on-exec.
+    ::posix_spawn_file_actions_addclosefrom_np(&setup.actions, STDERR_FILENO + 1);
     sigset_t all, none;
     sigfillset(&all);
     sigemptyset(&none);
     ::posix_spawnattr_setsigdefault(&setup.attributes, &all);
     ::posix_spawnattr_setsigmask(&setup.attributes, &none);
     ::posix_spawnattr_setflags(&setup.attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
-    char program[] = "gtk-launch";
     char application[] = "quorvane";
     char* arguments[] = {program, application, nullptr};
     pid_t child = -1;
-    if (::posix_spawnp(&child, program, &setup.actions, &setup.attributes, arguments, environ) != 0)
+    if (::posix_spawn(&child, launcher.c_str(), &setup.actions, &setup.attributes, arguments,
+                      environ) != 0)
         return true;
     for (int waited = 0; waited < launcherWaitMs; waited += launcherCheckMs) {
         if (reaped(child)) return true;

@@ -109,7 +109,8 @@ void failWith(std::string_view message, json::Object extra) {
 }
 
 void finishWithPlainError(std::string_view line) {
-    writeLine(STDERR_FILENO, text::validUtf8(line), true);
+    // One line, whatever the texts in it (a file name with a line feed).
+    writeLine(STDERR_FILENO, text::oneLine(line), true);
     exitProcess(1);
 }
 

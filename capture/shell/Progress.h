@@ -3,6 +3,7 @@
 // job has got: "42% · about 1:05 left". Nothing is written when standard
 // error is not a terminal, so hosts reading it see only what they expect.
 // Safe to use from several threads.
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <mutex>
@@ -23,7 +24,8 @@ class Progress {
     using Write = std::function<void(std::string_view bytes)>;
 
     // Draws on standard error when it is a terminal that can erase a line;
-    // otherwise every call does nothing. The clock starts now.
+    // otherwise every call does nothing. The clock starts now. A stop signal
+    // (SIGINT, SIGTERM, SIGHUP) that ends the process erases the line first.
     static Progress onStandardError();
 
     // Draws through `write` (nothing when empty); the clock starts at `started`.
@@ -37,7 +39,10 @@ class Progress {
     void clear();
 
   private:
+    Progress(Write write, ProgressClock::time_point started, std::atomic<bool>* shown);
+
     Write write_;
+    std::atomic<bool>* shown_ = nullptr; // whether a line stands, for signals
     ProgressClock::time_point started_;
     std::mutex lock_;
     bool drawn_ = false;

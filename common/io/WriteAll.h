@@ -5,7 +5,8 @@
 
 namespace quorvane::io {
 
-// Writes `bytes` to `fd`, going on after short writes and interrupted calls.
+// Writes `bytes` to `fd`, going on after short writes and interrupted calls,
+// and waiting (poll) while a non-blocking descriptor takes nothing more.
 // Returns how many bytes were written: all of them, or those before a write
 // failed (errno tells why) or wrote nothing.
 std::size_t writeWhatCan(int fd, std::string_view bytes);

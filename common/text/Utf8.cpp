@@ -1,5 +1,7 @@
 #include "text/Utf8.h"
 
+#include <cstdio>
+
 namespace quorvane::text {
 
 Decoded decodeAt(std::string_view s, std::size_t i) {
@@ -54,6 +56,34 @@ std::string validUtf8(std::string_view s) {
             out.append(s.substr(i, d.length));
         else
             out += "\xEF\xBF\xBD";
+        i += d.length;
+    }
+    return out;
+}
+
+std::string oneLine(std::string_view s) {
+    const std::string valid = validUtf8(s);
+    std::string out;
+    out.reserve(valid.size());
+    for (std::size_t i = 0; i < valid.size();) {
+        const Decoded d = decodeAt(valid, i);
+        const char32_t c = d.codePoint;
+        char buf[8];
+        if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\r') {
+            out += "\\r";
+        } else if (c == '\t') {
+            out += "\\t";
+        } else if (c < 0x20 || c == 0x7F) {
+            std::snprintf(buf, sizeof buf, "\\x%02X", static_cast<unsigned>(c));
+            out += buf;
+        } else if ((c >= 0x80 && c < 0xA0) || c == 0x2028 || c == 0x2029) {
+            std::snprintf(buf, sizeof buf, "\\u%04X", static_cast<unsigned>(c));
+            out += buf;
+        } else {
+            out.append(valid, i, d.length);
+        }
         i += d.length;
     }
     return out;

@@ -27,4 +27,11 @@ bool isValidUtf8(std::string_view s);
 // `s` with each maximal invalid subpart replaced by one U+FFFD.
 std::string validUtf8(std::string_view s);
 
+// validUtf8(s) fit for one line of plain text: control characters shown in
+// a visible form, so that a file name cannot break the line or move the
+// cursor. Line feed, carriage return and tab read \n, \r and \t; other
+// C0 and C1 controls, DEL and the Unicode line and paragraph separators
+// read \xNN or \uNNNN.
+std::string oneLine(std::string_view s);
+
 } // namespace quorvane::text

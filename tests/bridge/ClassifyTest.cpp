@@ -16,7 +16,7 @@ struct Case {
     bool object;
     const char* method; // nullptr: none
     bool methodMember;
-    std::string idText; // empty with hasId false: no id
+    std::string idKey; // empty with hasId false: no id
     std::string idJson;
     bool hasId = true;
 };
@@ -37,8 +37,10 @@ const std::vector<Case>& cases() {
         notAnId(R"({"method":"notifications/initialized"})", true, "notifications/initialized",
                 true),
         {R"({"id":3,"result":{}})", true, nullptr, false, "3", "3"},
-        {R"({"id":null,"method":"m"})", true, "m", true, "null", "null"},
-        {R"({"id":true,"method":"m"})", true, "m", true, "true", "true"},
+        // Ids of other types have keys of their own: null is not "null".
+        {R"({"id":null,"method":"m"})", true, "m", true, "\xffnull", "null"},
+        {R"({"id":"null","method":"m"})", true, "m", true, "null", R"("null")"},
+        {R"({"id":true,"method":"m"})", true, "m", true, "\xfftrue", "true"},
         {R"({"id":2.5,"method":"m"})", true, "m", true, "2.5", "2.5"},
         {R"({"id":-4,"method":"m"})", true, "m", true, "-4", "-4"},
         {R"({"id":-0,"method":"m"})", true, "m", true, "0", "-0"},
@@ -70,8 +72,11 @@ const std::vector<Case>& cases() {
          R"("\ud83d\ude00x")"},
         {R"({"id":"\udc00\ud800","method":"m"})", true, "m", true, "\xed\xb0\x80\xed\xa0\x80",
          R"("\udc00\ud800")"},
-        {R"({"id":{"k":[1, 2]},"method":"m"})", true, "m", true, R"({"k":[1,2]})",
+        {R"({"id":{"k":[1, 2]},"method":"m"})", true, "m", true,
+         "\xff"
+         R"({"k":[1,2]})",
          R"({"k":[1,2]})"},
+        {R"({"id":"[1,2]","method":"m"})", true, "m", true, "[1,2]", R"("[1,2]")"},
         {R"({"id":1,"method":5})", true, nullptr, true, "1", "1"},
         {R"({"id":1,"id":"x","method":"a","method":"b"})", true, "b", true, "x", R"("x")"},
         {R"({"\u0069d":4,"m\u0065thod":"tools/call"})", true, "tools/call", true, "4", "4"},
@@ -81,7 +86,7 @@ const std::vector<Case>& cases() {
          "\xc3\xa9\xf0\x9f\x98\x80", "\"\xc3\xa9\xf0\x9f\x98\x80\""},
         // Depth has no limit, whether the deep part is the id or elsewhere.
         {R"({"id":9,"method":"m","params":)" + nested(100000) + "}", true, "m", true, "9", "9"},
-        {R"({"method":"m","id":)" + nested(2000) + "}", true, "m", true, nested(2000),
+        {R"({"method":"m","id":)" + nested(2000) + "}", true, "m", true, "\xff" + nested(2000),
          nested(2000)},
         notAnId(R"({})"),
         notAnId(R"([{"id":1,"method":"m"}])"),
@@ -128,7 +133,7 @@ void expectCase(const Classification& result, const Case& c) {
     EXPECT_EQ(result.hasMethodMember, c.methodMember);
     EXPECT_EQ(result.hasId, c.hasId);
     if (c.hasId) {
-        EXPECT_EQ(result.idText, c.idText);
+        EXPECT_EQ(result.idKey, c.idKey);
         EXPECT_EQ(result.idJson(), c.idJson);
     }
 }
@@ -194,9 +199,67 @@ TEST(Classify, PiecesKeepLongValuesUpToTheirLimit) {
         stream.feed(std::string_view(line).substr(at, 65536));
     const auto result = stream.finish();
     EXPECT_TRUE(result.object);
-    EXPECT_EQ(result.idText, big); // exactly at the limit: kept
+    EXPECT_EQ(result.idKey, big); // exactly at the limit: kept
     // One byte more: the method is known to be there, not what it says.
     EXPECT_EQ(result.method, std::string());
+}
+
+// A byte-order mark before the JSON is passed over, whole or in pieces cut
+// anywhere, also inside the mark; anywhere else it breaks the grammar.
+TEST(Classify, AByteOrderMarkAtTheStartIsPassedOver) {
+    const std::string mark(byteOrderMark);
+    const std::vector<Case> marked = {
+        {mark + R"({"jsonrpc":"2.0","id":7,"method":"tools/list"})", true, "tools/list", true, "7",
+         "7"},
+        {mark + R"({"id":"a","result":{}})", true, nullptr, false, "a", R"("a")"},
+        {mark + R"( {"id":null,"error":{}})", true, nullptr, false, "\xffnull", "null"},
+        notAnId(mark + mark + R"({"id":1,"method":"m"})"),
+        notAnId(mark.substr(0, 2) + R"({"id":1,"method":"m"})"),
+        notAnId(R"({"id":1,"method":"m"})" + mark),
+        notAnId(mark),
+    };
+    StreamClassifier stream;
+    for (const auto& c : marked) {
+        SCOPED_TRACE(c.line);
+        expectCase(classify(c.line), c);
+        if (!classify(c.line).object) continue;
+        for (std::size_t piece = 1; piece <= c.line.size(); ++piece) {
+            for (std::size_t at = 0; at < c.line.size(); at += piece)
+                stream.feed(std::string_view(c.line).substr(at, piece));
+            expectCase(stream.finish(), c);
+        }
+    }
+    // A cut mark read in pieces is given back to the grammar, which refuses it.
+    stream.feed("\xef");
+    stream.feed("\xbb{\"id\":1,\"method\":\"m\"}");
+    EXPECT_FALSE(stream.finish().object);
+    // The saved handshake drops the mark with the id.
+    EXPECT_EQ(handshakeMembers(mark + R"({"id":1,"method":"initialize"})"),
+              R"("method":"initialize")");
+}
+
+TEST(Classify, CancelledRequestKeyIsItsRequestIdKeyedLikeAnId) {
+    const std::string head = R"({"jsonrpc":"2.0","method":"notifications/cancelled","params":)";
+    const std::vector<std::pair<std::string, std::optional<std::string>>> cases = {
+        {head + R"({"requestId":7,"reason":"x"}})", "7"},
+        {head + R"({"reason":"x","requestId":"7"}})", "7"},
+        {head + R"({"requestId":7.0}})", "7"},
+        {head + R"({"requestId":null}})", "\xffnull"},
+        {head + R"({"requestId":"null"}})", "null"},
+        {head + R"({"request\u0049d":"\ud800"}})", "\xed\xa0\x80"},
+        {std::string(byteOrderMark) + head + R"({"requestId":3}})", "3"},
+        {head + R"({"requestId":1,"requestId":2}})", "2"},
+        {head + R"({"x":{"requestId":1}}})", std::nullopt},
+        {head + R"({}})", std::nullopt},
+        {head + R"([{"requestId":1}]})", std::nullopt},
+        {head + R"("requestId"})", std::nullopt},
+        {R"({"method":"notifications/cancelled","id":4,"requestId":4})", std::nullopt},
+        {head + R"({"requestId":1})", std::nullopt}, // cut short
+    };
+    for (const auto& [line, key] : cases) {
+        SCOPED_TRACE(line);
+        EXPECT_EQ(cancelledRequestKey(line), key);
+    }
 }
 
 TEST(Classify, OwnPrefixOnlyOnStringIds) {

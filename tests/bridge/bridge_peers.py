@@ -141,15 +141,20 @@ class Host:
 
 
 class Bridge:
-    """A running `quorvane mcp` process."""
+    """A running `quorvane mcp` process. Standard input and output are pipes
+    of this object unless descriptors are given for them."""
 
-    def __init__(self, env, args=("mcp",), prefix=()):
-        self.proc = subprocess.Popen([*prefix, BRIDGE, *args], stdin=subprocess.PIPE,
-                                     stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                                     env=env, bufsize=0)
+    def __init__(self, env, args=("mcp",), prefix=(), cwd=None, pass_fds=(),
+                 stdin=subprocess.PIPE, stdout=subprocess.PIPE):
+        self.proc = subprocess.Popen([*prefix, BRIDGE, *args], stdin=stdin,
+                                     stdout=stdout, stderr=subprocess.PIPE,
+                                     env=env, bufsize=0, cwd=cwd, pass_fds=pass_fds)
         self.out = LineCollector()
         self.err = LineCollector()
-        threading.Thread(target=pump, args=(self.proc.stdout.read, self.out), daemon=True).start()
+        if self.proc.stdout:
+            threading.Thread(target=pump, args=(self.proc.stdout.read, self.out), daemon=True).start()
+        else:
+            self.out.feed(b"")
         threading.Thread(target=pump, args=(self.proc.stderr.read, self.err), daemon=True).start()
 
     def send(self, data):
@@ -161,12 +166,13 @@ class Bridge:
     def finish(self, timeout=WAIT):
         """Closes standard input; returns the exit status once it has ended."""
         try:
-            self.proc.stdin.close()
+            if self.proc.stdin:
+                self.proc.stdin.close()
         except BrokenPipeError:
             pass
         status = self.proc.wait(timeout)
-        self.out.wait_end()
-        self.err.wait_end()
+        self.out.wait_end(timeout)
+        self.err.wait_end(timeout)
         text = bytes(self.err.data).decode("utf-8", "replace")
         assert "Sanitizer" not in text, text
         return status
@@ -177,7 +183,8 @@ class Bridge:
             self.proc.wait()
         for pipe in (self.proc.stdin, self.proc.stdout, self.proc.stderr):
             try:
-                pipe.close()
+                if pipe:
+                    pipe.close()
             except OSError:
                 pass
 

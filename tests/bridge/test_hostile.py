@@ -1,17 +1,23 @@
 """`quorvane mcp` with hostile and unusual peers, against a test host on a real
 socket: JSON that common parsers refuse, lines over the 64 MiB limit, closed
-standard descriptors, a client that leaves while the bridge waits, and the
-launch of the application."""
+or non-blocking standard descriptors, byte-order marks, cancelled requests,
+ids of every JSON type, a client that leaves while the bridge waits, hosts
+that are busy or not the user's own, and the launch of the application."""
+import json
 import os
 import re
+import select
 import shutil
+import signal
 import socket
 import stat
 import subprocess
+import threading
 import time
 import unittest
 
-from bridge_peers import BRIDGE, CLOSED, WAIT, Bridge, Host, HostCase, minimal_env, short_temp_dir
+from bridge_peers import (BRIDGE, CLOSED, NOT_RUNNING, NOTICE, WAIT, Bridge, Host, HostCase,
+                          error_reply, minimal_env, objects, short_temp_dir)
 
 TOO_LARGE = "That message is too large for Quorvane to pass on."
 LIMIT = 64 << 20
@@ -38,6 +44,65 @@ def request(raw_id, method=b"tools/call", params=b"{}", id_last=False):
 
 def deep(depth):
     return b"[" * depth + b"1" + b"]" * depth
+
+
+BOM = b"\xef\xbb\xbf"
+# Undeliverable lines wait out the full polling (about 15 s).
+SLOW = 180
+
+
+def full_listener(path):
+    """A host that listens and never accepts, its queue full: (listener,
+    the connections that fill its queue)."""
+    listener = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+    listener.bind(path)
+    listener.listen(0)
+    fillers = []
+    while True:
+        s = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+        s.setblocking(False)
+        try:
+            s.connect(path)
+        except BlockingIOError:
+            s.close()
+            return listener, fillers
+        fillers.append(s)
+
+
+def stop_process(pid):
+    try:
+        os.kill(pid, signal.SIGKILL)
+    except ProcessLookupError:
+        pass
+
+
+def write_script(path, body):
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "w") as f:
+        f.write("#!/bin/sh\n" + body)
+    os.chmod(path, 0o755)
+
+
+# A host run by another user (nobody): listens on argv[1], appends what it
+# receives to argv[2].
+FOREIGN_HOST = """
+import os, socket, sys, threading
+listener = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+listener.bind(sys.argv[1])
+os.chmod(sys.argv[1], 0o777)
+listener.listen(16)
+record = open(sys.argv[2], "ab", buffering=0)
+def serve(conn):
+    while True:
+        data = conn.recv(65536)
+        if not data:
+            return
+        record.write(data)
+print("ready", flush=True)
+while True:
+    conn, _ = listener.accept()
+    threading.Thread(target=serve, args=(conn,), daemon=True).start()
+"""
 
 
 class HostileCase(HostCase):
@@ -215,6 +280,121 @@ class DescriptorTest(HostileCase):
         self.assertEqual(self.host.connections, [])
 
 
+class ByteOrderMarkTest(HostileCase):
+    def test_marked_lines_are_read_both_ways_and_passed_on_as_received(self):
+        b = self.bridge()
+        init = BOM + b'{"jsonrpc":"2.0","id":0,"method":"initialize","params":{"v":1}}'
+        b.send(init + b"\n")
+        conn = self.host.connection(0)
+        self.assertEqual(conn.received.wait_lines(1), [init])
+        answered = BOM + b'{"jsonrpc":"2.0","id":0,"result":{}}'
+        conn.send(answered + b"\n")
+        self.assertEqual(b.out.wait_lines(1), [answered])
+        # 5 is answered by a marked reply, 6 stays open.
+        requests = [BOM + b'{"jsonrpc":"2.0","id":%d,"method":"tools/list"}' % i for i in (5, 6)]
+        b.send(b"\n".join(requests) + b"\n")
+        self.assertEqual(conn.received.wait_lines(3)[1:], requests)
+        reply = BOM + b'{"jsonrpc":"2.0","id":5,"result":{}}'
+        conn.send(reply + b"\n")
+        b.out.wait_lines(2)
+        self.host.stop()
+        out = b.out.wait_lines(3)
+        self.assertEqual(out[:2], [answered, reply])
+        self.assertEqual(own_errors(out[2:]), [(b"6", CLOSED)])
+
+        # The marked initialize was kept: a restarted host gets it again.
+        self.host = Host(self.path).start()
+        b.request(7)
+        new = self.host.connection(0)
+        replay, forwarded = new.received.wait_lines(2)
+        self.assertEqual(json.loads(replay), {"jsonrpc": "2.0", "id": "quorvane-bridge-2",
+                                              "method": "initialize", "params": {"v": 1}})
+        self.assertEqual(json.loads(forwarded)["id"], 7)
+        # The host's marked reply to it is swallowed.
+        new.send(BOM + b'{"jsonrpc":"2.0","id":"quorvane-bridge-2","result":{}}\n')
+        new.send(b'{"jsonrpc":"2.0","id":7,"result":{}}\n')
+        self.assertEqual(b.out.wait_lines(5)[3:], [NOTICE, b'{"jsonrpc":"2.0","id":7,"result":{}}'])
+        self.assertEqual(b.finish(), 0)
+        self.assertEqual(len(b.out.lines()), 5)
+
+
+class NonBlockingTest(HostileCase):
+    def test_non_blocking_input_and_output_are_waited_on_and_lines_stay_whole(self):
+        in_r, in_w = os.pipe()
+        out_r, out_w = os.pipe()
+        self.addCleanup(os.close, out_r)
+        os.set_blocking(in_r, False)
+        os.set_blocking(out_w, False)
+        b = Bridge(minimal_env(self.dir, QUORVANE_MCP_SOCKET=self.path), stdin=in_r, stdout=out_w)
+        self.addCleanup(b.kill)
+        os.close(in_r)
+        os.close(out_w)
+        # Nothing to read yet: the bridge waits instead of ending.
+        time.sleep(0.5)
+        self.assertIsNone(b.proc.poll())
+        count = 40
+        os.write(in_w, b"".join(b'{"jsonrpc":"2.0","id":%d,"method":"tools/list"}\n' % i
+                                for i in range(count)))
+        conn = self.host.connection(0)
+        conn.received.wait_lines(count)
+        # About 2 MB of replies against a 64 KiB pipe nobody reads for now.
+        replies = [b'{"jsonrpc":"2.0","id":%d,"result":{"d":"%s"}}' % (i, bytes([97 + i % 26]) * 50000)
+                   for i in range(count)]
+        # Sent from another thread: the host blocks too until the client reads.
+        threading.Thread(target=conn.send, args=(b"\n".join(replies) + b"\n",), daemon=True).start()
+        time.sleep(1)
+        data = bytearray()
+        deadline = time.monotonic() + WAIT
+        while data.count(b"\n") < count and time.monotonic() < deadline:
+            select.select([out_r], [], [], 1)
+            data += os.read(out_r, 4096)
+        self.assertEqual(bytes(data).split(b"\n")[:-1], replies)
+        os.close(in_w)
+        self.assertEqual(b.proc.wait(WAIT), 0)
+
+
+class CancelledRequestTest(HostileCase):
+    def test_a_cancelled_request_gets_no_answer_when_the_host_quits(self):
+        b = self.bridge()
+        for id_ in (1, 2, "3"):
+            b.request(id_)
+        cancels = [
+            b'{"jsonrpc":"2.0","method":"notifications/cancelled","params":{"requestId":1,"reason":"x"}}',
+            # A number cancels the string id of the same text: they are one entry.
+            BOM + b'{"jsonrpc":"2.0","method":"notifications/cancelled","params":{"requestId":3}}',
+        ]
+        b.send(b"\n".join(cancels) + b"\n")
+        conn = self.host.connection(0)
+        self.assertEqual(conn.received.wait_lines(5)[3:], cancels)
+        conn.close()
+        self.assertEqual(own_errors(b.out.wait_lines(1)), [(b"2", CLOSED)])
+        self.assertEqual(b.finish(), 0)
+        self.assertEqual(len(b.out.lines()), 1)
+
+
+class IdTypesTest(HostileCase):
+    def test_a_string_id_shares_no_entry_with_a_null_boolean_or_array_of_its_text(self):
+        b = self.bridge()
+        ids = [b'"null"', b'"true"', b'"[1,2]"', b'"7"']
+        b.send(b"".join(request(raw) + b"\n" for raw in ids))
+        conn = self.host.connection(0)
+        conn.received.wait_lines(len(ids))
+        # A parse error (id null) and replies to ids nobody sent; only the
+        # number 7 answers the string "7".
+        replies = [b'{"jsonrpc":"2.0","id":null,"error":{"code":-32700,"message":"Parse error"}}',
+                   b'{"jsonrpc":"2.0","id":true,"result":{}}',
+                   b'{"jsonrpc":"2.0","id":[1,2],"result":{}}',
+                   b'{"jsonrpc":"2.0","id":7,"result":{}}']
+        conn.send(b"\n".join(replies) + b"\n")
+        self.assertEqual(b.out.wait_lines(len(replies)), replies)
+        conn.close()
+        out = b.out.wait_lines(len(replies) + 3)
+        self.assertEqual(sorted(own_errors(out[len(replies):])),
+                         sorted((raw, CLOSED) for raw in ids[:3]))
+        self.assertEqual(b.finish(), 0)
+        self.assertEqual(len(b.out.lines()), len(replies) + 3)
+
+
 class ClientLeavesTest(unittest.TestCase):
     """Standard input ends while the bridge waits for the host application."""
 
@@ -235,9 +415,15 @@ class ClientLeavesTest(unittest.TestCase):
         # While polling for a socket that never comes, and while a launcher
         # that never ends is waited for. The polling alone would last 15 s.
         marker = os.path.join(self.dir, "launched")
+        busy = os.path.join(self.dir, "busy.sock")
+        listener, fillers = full_listener(busy)
+        for s in [listener, *fillers]:
+            self.addCleanup(s.close)
         cases = {
             "polling": minimal_env(self.dir, QUORVANE_MCP_SOCKET=os.path.join(self.dir, "none")),
             "launcher": minimal_env(self.dir, path=self.launcher(f'touch "{marker}"\nexec sleep 20\n')),
+            # Listening, never accepting, its queue full.
+            "full queue": minimal_env(self.dir, QUORVANE_MCP_SOCKET=busy),
         }
         for name, env in cases.items():
             with self.subTest(case=name):
@@ -255,6 +441,39 @@ class ClientLeavesTest(unittest.TestCase):
                 self.assertEqual(b.proc.wait(WAIT), 0)
                 self.assertLess(time.monotonic() - started, 8, "the wait went on")
                 self.assertEqual(b.out.wait_end(), [])
+
+    def test_the_launcher_and_the_application_get_no_descriptor_of_the_bridge(self):
+        # The launcher leaves the application running, as gtk-launch does.
+        pidfile = os.path.join(self.dir, "app.pid")
+        path = self.launcher(f'sleep 120 &\necho $! > "{pidfile}.new"\nmv "{pidfile}.new" "{pidfile}"\n')
+        host = Host(os.path.join(self.dir, ".local/share/Quorvane/mcp.sock"))
+        self.addCleanup(host.stop)
+        # A descriptor the client handed over without close-on-exec.
+        inherited_r, inherited_w = os.pipe()
+        self.addCleanup(os.close, inherited_r)
+        b = Bridge(minimal_env(self.dir, path=path), pass_fds=(inherited_w,))
+        self.addCleanup(b.kill)
+        os.close(inherited_w)
+        b.request(1)
+        deadline = time.monotonic() + WAIT
+        while not os.path.exists(pidfile) and time.monotonic() < deadline:
+            time.sleep(0.05)
+        with open(pidfile) as f:
+            app = int(f.read())
+        self.addCleanup(stop_process, app)
+        host.start()
+        host.connection(0).received.wait_lines(1)
+        fds = {int(fd): os.readlink(f"/proc/{app}/fd/{fd}") for fd in os.listdir(f"/proc/{app}/fd")}
+        self.assertEqual([fds.get(fd) for fd in (0, 1, 2)], ["/dev/null"] * 3, fds)
+        self.assertEqual([t for t in fds.values() if t.startswith(("pipe:", "socket:"))], [], fds)
+        # With the bridge gone, the client sees the end of its pipes at once,
+        # though the application lives on.
+        started = time.monotonic()
+        self.assertEqual(b.finish(timeout=10), 0)
+        self.assertEqual(select.select([inherited_r], [], [], 10)[0], [inherited_r])
+        self.assertEqual(os.read(inherited_r, 1), b"")
+        self.assertLess(time.monotonic() - started, 10)
+        os.kill(app, 0)  # still running
 
     def test_the_application_starts_with_default_signals_and_the_launcher_is_not_waited_for_long(self):
         signals = os.path.join(self.dir, "signals")
@@ -281,6 +500,100 @@ class ClientLeavesTest(unittest.TestCase):
         self.assertEqual(int(status["SigIgn"], 16) & ~internal, 0, status)
         self.assertEqual(int(status["SigBlk"], 16), 0, status)
         self.assertEqual(b.finish(), 0)
+
+
+class UnreachableHostTest(unittest.TestCase):
+    """Hosts the bridge cannot or must not talk to, side by side: each
+    request gets the not-running error once the polling (about 15 s) is over,
+    and nothing reaches a host of another user or runs from the working
+    folder."""
+
+    def setUp(self):
+        self.dir = short_temp_dir()
+        self.addCleanup(shutil.rmtree, self.dir, True)
+        os.chmod(self.dir, 0o755)  # reachable by the other user's host
+
+    def foreign_host(self):
+        """A host of the user nobody in a shared sticky folder: (its socket,
+        the file that records what it receives)."""
+        shared = os.path.join(self.dir, "shared")
+        os.mkdir(shared)
+        os.chmod(shared, 0o1777)
+        path, record = os.path.join(shared, "app.sock"), os.path.join(shared, "received")
+        proc = subprocess.Popen(["/usr/bin/python3", "-c", FOREIGN_HOST, path, record],
+                                stdout=subprocess.PIPE, user=65534, group=65534)
+        self.addCleanup(proc.wait)
+        self.addCleanup(proc.kill)
+        self.assertEqual(proc.stdout.readline(), b"ready\n")
+        proc.stdout.close()
+        # It does take connections and records them.
+        with socket.socket(socket.AF_UNIX, socket.SOCK_STREAM) as probe:
+            probe.connect(path)
+            probe.sendall(b"probe\n")
+        return path, record
+
+    def test_busy_foreign_and_working_folder_hosts_are_never_used(self):
+        cases = {}
+
+        def home(name):
+            folder = os.path.join(self.dir, name.replace(" ", "-").replace("'", "").replace("=", ""))
+            os.makedirs(folder, exist_ok=True)
+            return folder
+
+        busy = os.path.join(self.dir, "busy.sock")
+        listener, fillers = full_listener(busy)
+        for s in [listener, *fillers]:
+            self.addCleanup(s.close)
+        cases["full queue"] = {"env": minimal_env(home("full queue"), QUORVANE_MCP_SOCKET=busy)}
+
+        # A launcher in the working folder, which PATH names in a relative way.
+        for value in (".", "", ":/nonexistent", "bin"):
+            name = f"PATH='{value}'"
+            work = home(name)
+            write_script(os.path.join(work, "gtk-launch"), f'touch "{work}/launched"\n')
+            write_script(os.path.join(work, "bin", "gtk-launch"), f'touch "{work}/launched"\n')
+            env = minimal_env(work)
+            env["PATH"] = value
+            cases[name] = {"env": env, "cwd": work, "never": os.path.join(work, "launched")}
+
+        record = None
+        if os.geteuid() == 0:
+            foreign, record = self.foreign_host()
+            cases["another user's socket"] = {
+                "env": minimal_env(home("foreign"), QUORVANE_MCP_SOCKET=foreign)}
+            linked = home("linked")
+            os.makedirs(os.path.join(linked, ".local/share/Quorvane"))
+            os.symlink(foreign, os.path.join(linked, ".local/share/Quorvane/mcp.sock"))
+            # The launcher is found and run; the socket is still refused.
+            write_script(os.path.join(linked, "bin", "gtk-launch"), f'touch "{linked}/launched"\n')
+            cases["a link to another user's socket"] = {
+                "env": minimal_env(linked, path=os.path.join(linked, "bin") + ":/usr/bin:/bin"),
+                "launched": os.path.join(linked, "launched")}
+
+        started = time.monotonic()
+        bridges = {}
+        for name, case in cases.items():
+            b = Bridge(case["env"], cwd=case.get("cwd"))
+            self.addCleanup(b.kill)
+            # A marked request is answered like any other.
+            b.send(BOM + b'{"jsonrpc":"2.0","id":1,"method":"tools/list"}\n')
+            bridges[name] = b
+        for name, b in bridges.items():
+            with self.subTest(case=name):
+                self.assertEqual(objects(b.out.wait_lines(1, timeout=SLOW)),
+                                 [error_reply(1, NOT_RUNNING)])
+                if name == "full queue":
+                    # It polled all along rather than giving up at once.
+                    self.assertGreater(time.monotonic() - started, 14)
+                self.assertEqual(b.finish(), 0)
+                self.assertEqual(len(b.out.lines()), 1)
+                if "never" in cases[name]:
+                    self.assertFalse(os.path.exists(cases[name]["never"]))
+                if "launched" in cases[name]:
+                    self.assertTrue(os.path.exists(cases[name]["launched"]))
+        if record:
+            with open(record, "rb") as f:
+                self.assertEqual(f.read(), b"probe\n")
 
 
 if __name__ == "__main__":

@@ -1,6 +1,8 @@
 """Hostile inputs at the edges of every job, through the real binary: names
-with colons and protocol prefixes, text that is not UTF-8, a standard output
-that fails, stop signals early and mid-recording, too little memory.
+with colons and protocol prefixes, text that is not UTF-8, names with control
+characters, pipes, folders, sockets and standard output named as media, a
+standard output that fails, stop signals early and mid-recording, too little
+memory.
 
 Every case checks three things: one final line (valid JSON on standard
 output; for faces, one line on standard error), the exit status, and that
@@ -9,6 +11,7 @@ import json
 import os
 import select
 import signal
+import socket
 import subprocess
 import time
 import unittest
@@ -60,7 +63,7 @@ def finish_with_stdin_open(proc, timeout=120):
     recording)."""
     out, err = b"", b""
     deadline = time.monotonic() + timeout
-    streams = [proc.stdout, proc.stderr]
+    streams = [s for s in (proc.stdout, proc.stderr) if s]
     while streams:
         left = deadline - time.monotonic()
         if left <= 0:
@@ -275,6 +278,15 @@ class Faces(Edges):
         self.assertEqual(len(run.lines()), 1)
         self.assert_only(d, before)
 
+    def test_a_failure_for_a_name_with_control_characters_is_one_line(self):
+        d = self.folder()
+        for name, shown in [("no\nsuch.jpg", "no\\nsuch.jpg"),
+                            ("a\r\x1b[2Jb.mp4", "a\\r\\x1B[2Jb.mp4")]:
+            with self.subTest(name=name):
+                run = finish(start(["faces", name], d))
+                text = self.assert_faces_failure(run)
+                self.assertEqual(text, f"There is no file at {shown}.\n")
+
     def test_a_standard_output_that_fails(self):
         d = self.folder()
         self.picture(d, "a.png")
@@ -474,6 +486,99 @@ class RecordWindow(Edges):
                 movie = os.path.join(d, "rec.mov")
                 self.assertIn("mov", ffprobe(movie)["format"]["format_name"])
                 self.assert_only(d, set(), "rec.mov", "rec.clicks.json")
+
+
+class NotPlainFiles(Edges):
+    """A pipe, a folder, a socket or standard output named as the media a job
+    reads or writes: refused at once with the job's own failure, nothing left
+    behind. A pipe would otherwise keep a decoder or the movie writer waiting
+    forever."""
+
+    KINDS = ("fifo", "directory", "socket", "/dev/stdout")
+    # (arguments, name of the path, the end of the failure)
+    JOBS = {
+        "faces picture": (["faces", "{}"], "x.jpg",
+                          "Quorvane could not open that picture. That is not a file."),
+        "faces video": (["faces", "{}"], "x.mp4",
+                        "Quorvane could not open that video. That is not a file."),
+        "transcribe": (["transcribe", "{}"], "x.wav",
+                       "The audio file x.wav could not be opened. That is not a file."),
+        "record-window --out": (["record-window", "--out", "{}", "--app", "xlogo"], "x.mov",
+                                "The recording could not start. Quorvane cannot write the "
+                                "movie x.mov. That is not a file."),
+        "record-camera --out": (["record-camera", "--out", "{}"], "x.mov",
+                                "The video file could not be written. That is not a file."),
+    }
+
+    @classmethod
+    def setUpClass(cls):
+        cls.x = Xvfb(size="1024x768x24").__enter__()
+        cls.x.spawn("xlogo", "-title", "Plain Logo", "-geometry", "300x200+40+30")
+        cls.x.wait_for_window("Plain Logo", timeout=60)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.x.__exit__(None, None, None)
+
+    def make(self, d, kind, name):
+        path = os.path.join(d, name)
+        if kind == "fifo":
+            os.mkfifo(path)
+        elif kind == "directory":
+            os.mkdir(path)
+        elif kind == "socket":
+            listener = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+            listener.bind(path)
+            listener.listen(1)
+            self.addCleanup(listener.close)
+        else:
+            os.symlink(kind, path)  # the job's own standard output, a pipe
+
+    def run_job(self, args, d, **kwargs):
+        proc = start(args, d, env=self.x.env, **kwargs)
+        self.addCleanup(lambda: proc.poll() is None and proc.kill())
+        started = time.monotonic()
+        # Standard input stays open: its end would stop a recording.
+        run = finish_with_stdin_open(proc, timeout=30)
+        self.assertLess(time.monotonic() - started, 20)
+        return run
+
+    def test_each_kind_is_refused_by_each_job_at_once(self):
+        for kind in self.KINDS:
+            for job, (args, name, failure) in self.JOBS.items():
+                with self.subTest(kind=kind, job=job):
+                    d = self.folder()
+                    self.make(d, kind, name)
+                    before = files_in(d)
+                    run = self.run_job([a.format(name) for a in args], d)
+                    if job.startswith("faces"):
+                        self.assertEqual(self.assert_faces_failure(run), failure + "\n")
+                    else:
+                        final = self.assert_final_line(run, 1, ok=False)
+                        self.assertEqual(len(run.lines()), 1, run.lines())
+                        self.assertEqual(final["error"], failure)
+                        self.assertEqual(run.err, b"")
+                    # No movie, no side file.
+                    self.assertEqual(files_in(d), before)
+
+    def test_outs_that_name_standard_output_or_nothing(self):
+        d = self.folder()
+        # Standard output in a plain file: the movie would go into it.
+        with open(os.path.join(d, "log.txt"), "wb") as log:
+            run = self.run_job(["record-window", "--out", "/dev/stdout", "--app", "xlogo"], d,
+                               stdout=os.dup(log.fileno()))
+        with open(os.path.join(d, "log.txt"), "rb") as log:
+            run.out = log.read()
+        final = self.assert_final_line(run, 1, ok=False)
+        self.assertEqual(len(run.lines()), 1, run.out[:200])
+        self.assertEqual(final["error"], "The recording could not start. Quorvane cannot write "
+                         "the movie /dev/stdout. Quorvane uses that file for its own input or "
+                         "output.")
+        # An empty name is a wrong command line.
+        run = self.run_job(["record-window", "--out", "", "--app", "xlogo"], d)
+        final = self.assert_final_line(run, 1, ok=False)
+        self.assertEqual(final["error"], "usage: record-window --out <file> --app <name>")
+        self.assertEqual(files_in(d), {b"log.txt"})
 
 
 if __name__ == "__main__":

@@ -167,7 +167,8 @@ class FacesInVideos(FacesAssertions, unittest.TestCase):
         path = os.path.join(self.dir, "notes.mov")
         with open(path, "w") as f:
             f.write("just some words\n")
-        self.fail_with("Quorvane could not open that video. Invalid data found when processing input", path)
+        self.fail_with("Quorvane could not open that video. "
+                       "The file is damaged or of a kind Quorvane cannot read", path)
 
 
 if __name__ == "__main__":

@@ -37,7 +37,7 @@ bool grammatical(std::string_view text) {
 
 bool same(const Classification& a, const Classification& b) {
     return a.object == b.object && a.method == b.method && a.hasMethodMember == b.hasMethodMember &&
-           a.hasId == b.hasId && a.idText == b.idText && a.idJson() == b.idJson();
+           a.hasId == b.hasId && a.idKey == b.idKey && a.idJson() == b.idJson();
 }
 
 } // namespace
@@ -63,15 +63,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (c.hasId) {
             auto reply = errorReply(c.idJson(), closedBeforeAnswer);
             require(reply && grammatical(*reply));
-            require(classify(std::string_view(*reply).substr(0, reply->size() - 1)).idText ==
-                    c.idText);
+            require(classify(std::string_view(*reply).substr(0, reply->size() - 1)).idKey ==
+                    c.idKey);
         }
+        // Only an object can name a cancelled request.
+        if (cancelledRequestKey(text)) require(c.object);
         if (c.method == "initialize") {
             auto members = handshakeMembers(text);
             require(members.has_value());
             const std::string replay = replayedInitialize(*members, 2);
             const Classification again = classify(replay.substr(0, replay.size() - 1));
-            require(again.idText == "quorvane-bridge-2" && again.method == "initialize");
+            require(again.idKey == "quorvane-bridge-2" && again.method == "initialize");
         }
     };
     auto drain = [&] {

@@ -2,6 +2,7 @@
 #include "Probe.h"
 
 #include "ffmpeg/FileUrl.h"
+#include "ffmpeg/Handles.h"
 
 #include "support/TempDir.h"
 
@@ -240,4 +241,23 @@ TEST_F(MovieWriterTest, NamesThatLookLikeUrlsAreFilesInTheCurrentFolder) {
         EXPECT_EQ(video->at("codec_name"), "h264") << name;
     }
     fs::current_path(previous);
+}
+
+// FFmpeg's own codes are told in the product's words; the system's errors
+// keep their description, which tells the user what to do.
+TEST(ErrorText, SpeaksToUsersNotToDevelopers) {
+    using quorvane::backends::ffmpeg::errorText;
+    for (int code : {AVERROR_PATCHWELCOME, AVERROR_INVALIDDATA, AVERROR_DECODER_NOT_FOUND,
+                     AVERROR_BUG, AVERROR_EXPERIMENTAL, AVERROR_EOF, AVERROR_UNKNOWN,
+                     AVERROR_ENCODER_NOT_FOUND, AVERROR_EXTERNAL}) {
+        const std::string text = errorText(code);
+        SCOPED_TRACE(text);
+        EXPECT_EQ(text.find("FFmpeg"), std::string::npos);
+        EXPECT_EQ(text.find("patches"), std::string::npos);
+        EXPECT_EQ(text.find("processing input"), std::string::npos);
+        ASSERT_FALSE(text.empty());
+        EXPECT_NE(text.back(), '.');
+    }
+    EXPECT_EQ(errorText(AVERROR(ENOSPC)), "No space left on device");
+    EXPECT_EQ(errorText(AVERROR(EACCES)), "Permission denied");
 }

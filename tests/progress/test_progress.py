@@ -1,11 +1,13 @@
 """The progress line of the long jobs through the real binary: drawn when
 standard error is a terminal (a pseudo-terminal here), at most ten times a
-second, erased before the result; nothing extra when it is a pipe or a file."""
+second, erased before the result and before a stop signal ends the job;
+nothing extra when it is a pipe or a file."""
 import json
 import os
 import pty
 import re
 import select
+import signal
 import subprocess
 import time
 import unittest
@@ -77,7 +79,56 @@ class ProgressCase(unittest.TestCase):
         return draws
 
 
-class Transcribe(ProgressCase):
+def stopped_on_terminal(args, sig, timeout=300):
+    """Runs quorvane-capture on a pseudo-terminal, sends `sig` once a
+    progress line is drawn; returns the exit status and what the terminal
+    received."""
+    master, slave = pty.openpty()
+    proc = subprocess.Popen([CAPTURE, *args], stdin=subprocess.DEVNULL, stdout=slave,
+                            stderr=slave, env=clean_env(TERM="xterm"))
+    os.close(slave)
+    received = b""
+    sent = False
+    deadline = time.monotonic() + timeout
+    try:
+        while time.monotonic() < deadline:
+            if not sent and DRAW.search(received.decode("utf-8", "replace")):
+                proc.send_signal(sig)
+                sent = True
+            ready, _, _ = select.select([master], [], [], 1.0)
+            if not ready:
+                if proc.poll() is not None:
+                    break
+                continue
+            try:
+                chunk = os.read(master, 65536)
+            except OSError:  # EIO: every writer has closed the terminal
+                break
+            if not chunk:
+                break
+            received += chunk
+    finally:
+        if proc.poll() is None:
+            proc.kill()
+        proc.wait(timeout=10)
+        os.close(master)
+    assert sent, received
+    return proc.returncode, received.decode("utf-8")
+
+
+class ProgressStopCase(ProgressCase):
+    def check_stop_signal_erases(self, args, sig):
+        status, text = stopped_on_terminal(args, sig)
+        self.assertEqual(status, -sig, repr(text[-200:]))
+        # Progress drawings only, the last one erased: nothing is left on the line.
+        self.assertTrue(text.endswith(ERASE), repr(text[-200:]))
+        head = text[:-len(ERASE)]
+        draws = list(DRAW.finditer(head))
+        self.assertGreaterEqual(len(draws), 1)
+        self.assertEqual("".join(m.group(0) for m in draws), head, repr(head[:300]))
+
+
+class Transcribe(ProgressStopCase):
     @classmethod
     def setUpClass(cls):
         import shutil
@@ -110,6 +161,9 @@ class Transcribe(ProgressCase):
         self.assertIn('"ok":true', r.stdout.decode())
         self.assertEqual(os.path.getsize(path), 0)
 
+    def test_a_stop_signal_erases_the_line(self):
+        self.check_stop_signal_erases(["transcribe", self.clip], signal.SIGTERM)
+
     def test_a_failure_on_a_terminal_is_its_line_alone(self):
         status, text, _ = on_terminal("transcribe", os.path.join(self.dir, "missing.wav"))
         self.assertEqual(status, 1)
@@ -117,7 +171,7 @@ class Transcribe(ProgressCase):
         self.assertIsNone(DRAW.search(text))
 
 
-class Faces(ProgressCase):
+class Faces(ProgressStopCase):
     @classmethod
     def setUpClass(cls):
         import shutil
@@ -133,6 +187,11 @@ class Faces(ProgressCase):
         plain = run_capture(*args, env=clean_env(), timeout=600)
         self.assertEqual(plain.stderr, "")
         self.check_terminal_run(args, plain.object())
+
+    def test_a_stop_signal_erases_the_line(self):
+        for sig in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
+            with self.subTest(signal=sig.name):
+                self.check_stop_signal_erases(["faces", self.video, "--every", "0.05"], sig)
 
     def test_standard_error_in_a_file_or_a_pipe_gets_nothing(self):
         path = os.path.join(temp_dir(self), "errors.txt")

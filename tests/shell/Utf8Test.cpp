@@ -8,6 +8,7 @@ namespace {
 
 using quorvane::text::decodeAt;
 using quorvane::text::isValidUtf8;
+using quorvane::text::oneLine;
 using quorvane::text::validUtf8;
 
 const std::string R = "\xEF\xBF\xBD";
@@ -57,6 +58,30 @@ TEST(Utf8, DecodesCodePoints) {
     EXPECT_FALSE(bad.valid);
     EXPECT_EQ(bad.length, 2u);
     EXPECT_EQ(bad.codePoint, U'\uFFFD');
+}
+
+TEST(Utf8, OneLineShowsControlCharactersVisibly) {
+    const Case cases[] = {
+        {"plain", "There is no file at a b.jpg.", "There is no file at a b.jpg."},
+        {"line feed", "no\nsuch.jpg", "no\\nsuch.jpg"},
+        {"return and tab", "a\rb\tc", "a\\rb\\tc"},
+        {"escape and bell", "\x1b[2Jx\x07", "\\x1B[2Jx\\x07"},
+        {"nul and del", std::string("a\0b\x7f", 4), "a\\x00b\\x7F"},
+        {"C1 next line",
+         "a\xC2\x85"
+         "b",
+         "a\\u0085b"},
+        {"line separator",
+         "a\xE2\x80\xA8"
+         "b",
+         "a\\u2028b"},
+        {"kept", "caf\xC3\xA9 \xE2\x82\xAC \\n", "caf\xC3\xA9 \xE2\x82\xAC \\n"},
+        {"invalid", "a\xFF\n", "a" + R + "\\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(oneLine(c.in), c.out);
+    }
 }
 
 } // namespace

@@ -69,6 +69,23 @@ TEST(RestoreTokens, FilesThatAreNotOursHoldNoChoice) {
     }
 }
 
+// A named pipe with no writer would keep a plain read waiting forever; a
+// folder in the file's place holds no choice either. Storing replaces it.
+TEST(RestoreTokens, APipeOrFolderInTheFilesPlaceHoldsNoChoice) {
+    TempDir dir;
+    const auto pipe = (dir.path / "pipe.json").string();
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    const auto folder = (dir.path / "folder.json").string();
+    ASSERT_EQ(::mkdir(folder.c_str(), 0700), 0);
+    for (const auto& path : {pipe, folder}) {
+        RestoreTokens tokens(path);
+        EXPECT_FALSE(tokens.find(std::nullopt)) << path;
+    }
+    RestoreTokens tokens(pipe);
+    ASSERT_TRUE(tokens.store(std::nullopt, std::string("t1")));
+    EXPECT_EQ(RestoreTokens(pipe).find(std::nullopt), std::string("t1"));
+}
+
 TEST(RestoreTokens, LiveUnderTheStateHome) {
     const char* oldState = std::getenv("XDG_STATE_HOME");
     const char* oldHome = std::getenv("HOME");

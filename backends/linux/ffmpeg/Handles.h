@@ -55,8 +55,43 @@ using AudioFifo = std::unique_ptr<AVAudioFifo, AudioFifoFree>;
 using InputFormat = std::unique_ptr<AVFormatContext, InputClose>;
 using OutputFormat = std::unique_ptr<AVFormatContext, OutputFree>;
 
-// FFmpeg's description of an error code, such as "No space left on device".
+// What an error code tells the user, as the end of a sentence (no full
+// stop). The system's own errors keep their description ("No space left on
+// device"); FFmpeg's own codes are told in the product's words, since
+// FFmpeg's wording ("Not yet implemented in FFmpeg, patches welcome",
+// "Invalid data found when processing input") speaks to developers.
 inline std::string errorText(int code) {
+    switch (code) {
+    case AVERROR_INVALIDDATA:
+        return "The file is damaged or of a kind Quorvane cannot read";
+    case AVERROR_PATCHWELCOME:
+    case AVERROR_EXPERIMENTAL:
+        return "The file uses a feature Quorvane cannot read";
+    case AVERROR_DECODER_NOT_FOUND:
+    case AVERROR_DEMUXER_NOT_FOUND:
+    case AVERROR_STREAM_NOT_FOUND:
+    case AVERROR_PROTOCOL_NOT_FOUND:
+    case AVERROR_BSF_NOT_FOUND:
+        return "The file is of a kind Quorvane cannot read";
+    case AVERROR_ENCODER_NOT_FOUND:
+    case AVERROR_MUXER_NOT_FOUND:
+        return "Quorvane cannot make movies of this kind on this computer";
+    case AVERROR_EOF:
+        return "The file ends too soon";
+    case AVERROR_BUG:
+    case AVERROR_BUG2:
+    case AVERROR_BUFFER_TOO_SMALL:
+    case AVERROR_EXIT:
+    case AVERROR_EXTERNAL:
+    case AVERROR_FILTER_NOT_FOUND:
+    case AVERROR_INPUT_CHANGED:
+    case AVERROR_OPTION_NOT_FOUND:
+    case AVERROR_OUTPUT_CHANGED:
+    case AVERROR_UNKNOWN:
+        return "Something went wrong inside Quorvane";
+    default:
+        break;
+    }
     char buf[AV_ERROR_MAX_STRING_SIZE] = {};
     av_strerror(code, buf, sizeof buf);
     return buf;

@@ -1,5 +1,6 @@
 #include "jobs/camera/CameraRecording.h"
 
+#include "shell/PlainFile.h"
 #include "text/Numbers.h"
 #include "text/Utf8.h"
 
@@ -14,7 +15,9 @@ namespace {
 constexpr double frameDuration = 1.0 / 30.0;
 constexpr int audioSampleRate = 48000;
 
+// Only a plain file is ever removed: --out may be /dev/null.
 void removeFile(const std::string& path) {
+    if (!shell::isPlainFile(path)) return;
     std::error_code ignored;
     std::filesystem::remove(path, ignored);
 }

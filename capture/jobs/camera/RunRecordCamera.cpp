@@ -7,7 +7,9 @@
 #include "runtime/StdinLine.h"
 #include "runtime/Timer.h"
 #include "shell/Output.h"
+#include "shell/PlainFile.h"
 #include "shell/UserError.h"
+#include "text/Utf8.h"
 
 #include <chrono>
 #include <csignal>
@@ -125,6 +127,11 @@ void runRecordCamera(const Args& rest) {
     } catch (const UserError& error) {
         shell::failWith(error.what());
     }
+    // A pipe, a device or a standard stream as the movie would block the
+    // writer or be removed and replaced: refused before any device is touched.
+    if (const auto why = shell::whyNotWritable(options.out))
+        shell::failWith("The video file could not be written. " + *why,
+                        json::Object{{"file", text::validUtf8(options.out)}});
 
     // Set on the main queue once the recording exists; read only there.
     std::unique_ptr<LiveRecording> live;

@@ -3,6 +3,7 @@
 #include "jobs/faces/VideoProgress.h"
 #include "runtime/Queue.h"
 #include "shell/Option.h"
+#include "shell/PlainFile.h"
 #include "shell/Progress.h"
 #include "shell/UserError.h"
 #include "text/Numbers.h"
@@ -47,6 +48,12 @@ void runFaces(const Args& rest) {
             throw UserError("The time between looks must be more than 0 seconds.");
         if (maxFrames < 1) throw UserError("The number of frames to look at must be at least 1.");
         if (!somethingExistsAt(path)) throw UserError("There is no file at " + path + ".");
+        // A pipe, a folder or a device never reaches a decoder: a pipe with
+        // no writer would keep it waiting forever.
+        if (auto why = shell::whyNotReadable(path))
+            throw UserError((isImageFile(path) ? "Quorvane could not open that picture. "
+                                               : "Quorvane could not open that video. ") +
+                            *why);
 
         if (isImageFile(path)) {
             const auto detectors =

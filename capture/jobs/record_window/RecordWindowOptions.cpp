@@ -1,7 +1,9 @@
 #include "jobs/record_window/RecordWindowOptions.h"
 
 #include "shell/Option.h"
+#include "shell/PlainFile.h"
 #include "text/Numbers.h"
+#include "text/Utf8.h"
 
 #include <algorithm>
 #include <cmath>
@@ -10,7 +12,7 @@ namespace quorvane::jobs::record_window {
 
 std::optional<Options> readOptions(const std::vector<std::string>& args) {
     const auto out = shell::option("--out", args);
-    if (!out) return std::nullopt;
+    if (!out || out->empty()) return std::nullopt;
     Options o;
     o.out = *out;
     o.app = shell::option("--app", args);
@@ -22,6 +24,13 @@ std::optional<Options> readOptions(const std::vector<std::string>& args) {
         o.maxSeconds = text::parseDouble(*text).value_or(600);
     o.cursor = !shell::hasSwitch("--no-cursor", args);
     return o;
+}
+
+std::optional<std::string> outFailure(const std::string& out) {
+    const auto why = shell::whyNotWritable(out);
+    if (!why) return std::nullopt;
+    return "The recording could not start. Quorvane cannot write the movie " +
+           text::validUtf8(out) + ". " + *why;
 }
 
 std::optional<std::chrono::nanoseconds> durationDeadline(double maxSeconds) {

@@ -17,9 +17,14 @@ struct Options {
     bool cursor = true;                    // draw the pointer into the movie
 };
 
-// Nothing when `--out` has no value; otherwise every option with its default
-// where it is absent or does not parse.
+// Nothing when `--out` has no value (or an empty one); otherwise every option
+// with its default where it is absent or does not parse.
 std::optional<Options> readOptions(const std::vector<std::string>& args);
+
+// The error message when the movie cannot be written at `out` (a pipe, a
+// folder, a device, the job's own standard output), checked without
+// blocking before anything starts; nothing when it may be tried.
+std::optional<std::string> outFailure(const std::string& out);
 
 // How long after the started event the duration timer fires: at once for zero
 // or less; nothing (never) for infinity, not-a-number and anything beyond what

@@ -2,6 +2,7 @@
 
 #include "io/UniqueFd.h"
 #include "jobs/record_window/ClickLog.h"
+#include "shell/PlainFile.h"
 #include "json/Writer.h"
 
 #include <simdjson.h>
@@ -68,7 +69,8 @@ void RestoreTokens::read() {
     choices_.clear();
     simdjson::dom::parser parser;
     simdjson::dom::element root;
-    if (parser.load(path_).get(root) != simdjson::SUCCESS) return;
+    // A pipe in its place would keep the load waiting forever.
+    if (!shell::isPlainFile(path_) || parser.load(path_).get(root) != simdjson::SUCCESS) return;
     std::string_view token;
     simdjson::dom::array list;
     if (root["choices"].get_array().get(list) == simdjson::SUCCESS) {

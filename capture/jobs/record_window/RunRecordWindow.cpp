@@ -129,6 +129,7 @@ void runRecordWindow(const Args& rest) {
     // process never shows up as an application anyway.
     const auto options = jobs::record_window::readOptions(rest);
     if (!options) shell::failWith("usage: record-window --out <file> --app <name>");
+    if (auto failure = jobs::record_window::outFailure(options->out)) shell::failWith(*failure);
 
     auto job = std::make_shared<Job>();
     if (platform::isWaylandSession()) job->portal = platform::makePortalCaptureService();

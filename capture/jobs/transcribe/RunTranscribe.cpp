@@ -3,6 +3,7 @@
 #include "platform/SpeechEngine.h"
 #include "runtime/Queue.h"
 #include "shell/Output.h"
+#include "shell/PlainFile.h"
 #include "shell/Progress.h"
 #include "text/Utf8.h"
 #include "json/Writer.h"
@@ -14,6 +15,14 @@
 namespace quorvane::jobs {
 namespace {
 
+// A pipe, a folder or a device is refused before the reader opens it: a
+// pipe with no writer would keep it waiting forever.
+std::unique_ptr<platform::AudioSource> openPlainAudioFile(const std::string& path) {
+    if (auto why = shell::whyNotReadable(path))
+        throw platform::AudioError("The audio file " + path + " could not be opened. " + *why);
+    return platform::openAudioFile(path);
+}
+
 [[noreturn]] void transcriptionTask(std::shared_ptr<platform::SpeechEngine> engine,
                                     std::string path, std::optional<std::string> localeId) {
     // Shown only to a person at a terminal; erased before the one line.
@@ -21,7 +30,7 @@ namespace {
     jobs::transcribe::Transcript transcript;
     try {
         transcript = jobs::transcribe::transcribeFile(
-            *engine, platform::openAudioFile, path, localeId, platform::currentLocaleIdentifier,
+            *engine, openPlainAudioFile, path, localeId, platform::currentLocaleIdentifier,
             [&progress](double share) { progress.update(share); });
     } catch (const std::exception& e) {
         progress.clear();
