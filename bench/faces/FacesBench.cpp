@@ -45,7 +45,7 @@ Pass pass(const std::string& path, double every, backends::ffmpeg::FrameSeeking 
     for (long i = 0; i < 2400; ++i) {
         const double t = every * static_cast<double>(i);
         if (!(t < length)) break;
-        const auto picture = video->pictureAt(t, 1280, 1280);
+        const auto picture = video->pictureAt(t, 4096, 4096);
         if (!picture) continue;
         const auto detectStart = Clock::now();
         if (!detector.detect(*picture, 1).empty()) ++p.withFaces;
@@ -67,7 +67,7 @@ void print(const char* name, const Pass& p) {
 void detectionTimes(const std::string& path, FaceDetector& detector) {
     const auto video =
         backends::ffmpeg::openVideoFile(path, backends::ffmpeg::FrameSeeking::forwardWalk);
-    const auto picture = video->pictureAt(1.0, 1280, 1280);
+    const auto picture = video->pictureAt(1.0, 4096, 4096);
     if (!picture) return;
     const int rounds = 10;
     double anchor = 0;
@@ -95,7 +95,7 @@ void recall(const std::string& path, double every, FaceDetector& detector) {
         for (long i = 0; i < 2400; ++i) {
             const double t = every * static_cast<double>(i);
             if (!(t < video->duration())) break;
-            const auto picture = video->pictureAt(t, 1280, 1280);
+            const auto picture = video->pictureAt(t, 4096, 4096);
             if (!picture) continue;
             const double cpuStart = threadCpuSeconds();
             if (!detector.detect(*picture, enlargement).empty()) ++found;

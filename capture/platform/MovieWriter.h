@@ -62,9 +62,13 @@ class MovieWriter {
     virtual void writeVideo(const VideoFrame& frame, double time) = 0;
 
     // When a key frame is due at `time` (the newest is keyFrameSeconds old),
-    // encodes the last picture again there as one, so that a still picture
+    // shows the last picture again there as one, so that a still picture
     // keeps making fragments; otherwise, or before any picture, does nothing.
     virtual void refresh(double /*time*/) {}
+
+    // The movie time from which refresh() writes a key frame: keyFrameSeconds
+    // after the newest one (0 before any picture).
+    virtual double keyFrameDueAt() const { return 0; }
 
     // Appends interleaved signed 16-bit samples (settings' channel count) whose
     // first sample plays at `time` seconds. Without an audio track: ignored.

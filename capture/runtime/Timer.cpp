@@ -18,7 +18,12 @@ struct Timer::State : std::enable_shared_from_this<Timer::State> {
         timer.async_wait([self = shared_from_this()](const std::error_code& ec) {
             if (ec || self->cancelled) return;
             if (self->repeating) {
-                self->timer.expires_at(self->timer.expiry() + self->interval);
+                // The next deadline still to come: ticks missed while the
+                // queue was busy are skipped, not fired in a burst.
+                auto next = self->timer.expiry() + self->interval;
+                const auto now = asio::steady_timer::clock_type::now();
+                if (next <= now) next += ((now - next) / self->interval + 1) * self->interval;
+                self->timer.expires_at(next);
                 self->arm();
             }
             self->fire();

@@ -1,6 +1,7 @@
 #pragma once
 // One-shot and repeating timers that fire on a Queue. Repeating timers keep
-// absolute deadlines (start + n * interval), so they do not drift.
+// absolute deadlines (start + n * interval), so they do not drift; a
+// deadline missed while the queue was busy is skipped, not made up for.
 #include "runtime/Queue.h"
 
 #include <chrono>

@@ -206,8 +206,8 @@ class FakeVideo : public platform::VideoSource {
     }
     std::optional<Picture> pictureAt(double seconds, int maxWidth, int maxHeight) override {
         asked->push_back(seconds);
-        EXPECT_EQ(maxWidth, 1280);
-        EXPECT_EQ(maxHeight, 1280);
+        EXPECT_EQ(maxWidth, maxFrameSide);
+        EXPECT_EQ(maxHeight, maxFrameSide);
         for (double m : missing)
             if (std::fabs(seconds - m) < 1e-9) return std::nullopt;
         return flat(8, 8, static_cast<std::uint8_t>(scene(seconds) * 7 % 256));
@@ -307,7 +307,38 @@ TEST(FacesInVideo, FramesAreLookedAtEnlarged) {
     v.length = 1;
     const auto shared = std::make_shared<LevelDetector::Shared>();
     video(v, 0.5, 2400, 1, shared);
-    EXPECT_EQ(shared->enlargement, frameEnlargement);
+    // The fake's shown size is about 720 × 1281: looked at with a long side of 1536.
+    EXPECT_NEAR(shared->enlargement, 1536.0 / 1281, 1e-3);
+}
+
+TEST(FaceSizes, EnlargementFollowsThePictureSizeWithoutACliff) {
+    // The examined long side never shrinks as the picture grows.
+    for (const auto& [examined, most] : {std::pair(stillExaminedSide, mostStillEnlargement),
+                                         std::pair(frameExaminedSide, mostFrameEnlargement)}) {
+        double previous = 0;
+        for (int side = 100; side <= 5000; ++side) {
+            const double e = enlargementFor(side, examined, most);
+            EXPECT_GE(e, 1);
+            EXPECT_LE(e, most);
+            EXPECT_GE(side * e, previous - 1e-9) << side;
+            previous = side * e;
+        }
+    }
+    struct Case {
+        int width, height;
+        double still, frame;
+    };
+    for (const Case c : {Case{1000, 438, 2, 1.2}, Case{1001, 438, 2000.0 / 1001, 1.2},
+                         Case{1280, 720, 2000.0 / 1280, 1.2}, Case{1920, 1080, 2000.0 / 1920, 1},
+                         Case{3840, 2160, 1, 1}, Case{480, 640, 2, 1.2}}) {
+        platform::Picture p;
+        p.width = c.width;
+        p.height = c.height;
+        EXPECT_DOUBLE_EQ(pictureEnlargement(p), c.still) << c.width;
+        EXPECT_DOUBLE_EQ(frameEnlargement(c.width, c.height), c.frame) << c.width;
+    }
+    // Video pictures beyond the conversion bound are examined at its size.
+    EXPECT_DOUBLE_EQ(frameEnlargement(7680, 4320), 1);
 }
 
 TEST(FacesInVideo, DetectorFailureLeavesSampleWithoutFaces) {

@@ -1,10 +1,32 @@
 """The faces job on still pictures, through the real program."""
 import os
 import shutil
+import struct
 import unittest
 
 from faces_support import KNOWN_FACES, FacesAssertions, ffmpeg, photo, sanitized, tool
 from quorvane_test import temp_dir
+
+
+def write(path, data):
+    with open(path, "wb") as f:
+        f.write(data)
+
+
+def photoshop(bgr, width, height):
+    """An uncompressed 8-bit RGB Photoshop file: header, three empty
+    sections, then one plane per channel."""
+    planes = b"".join(bgr[c::3] for c in (2, 1, 0))
+    header = b"8BPS" + struct.pack(">H6xHIIHH", 1, 3, height, width, 8, 3)
+    return header + struct.pack(">III", 0, 0, 0) + struct.pack(">H", 0) + planes
+
+
+def targa(bgr, width, height, top_down):
+    """An uncompressed 24-bit TGA, stored from the top row or from the bottom."""
+    rows = [bgr[i * width * 3:(i + 1) * width * 3] for i in range(height)]
+    header = struct.pack("<BBBHHBHHHHBB", 0, 0, 2, 0, 0, 0, 0, 0, width, height, 24,
+                         0x20 if top_down else 0)
+    return header + b"".join(rows if top_down else rows[::-1])
 
 
 class FacesInPictures(FacesAssertions, unittest.TestCase):
@@ -54,6 +76,64 @@ class FacesInPictures(FacesAssertions, unittest.TestCase):
                 faces = result["samples"][0]["faces"]
                 self.assertEqual(len(faces), 1, faces)
                 self.assert_face_at(faces[0], KNOWN_FACES["astronaut.jpg"])
+
+    def test_pictures_are_decoded_by_content_whatever_their_name(self):
+        # Phone exports and renamed downloads: the name says one type, the
+        # bytes another. Also the still types read by FFmpeg's decoders.
+        d = temp_dir(self)
+        # 256 px, so that the sanitizer pass stays short.
+        source = os.path.join(d, "astronaut.png")
+        ffmpeg("-i", photo("astronaut.jpg"), "-vf", "scale=256:256", source)
+        raw = os.path.join(d, "astronaut.bgr")
+        ffmpeg("-i", source, "-f", "rawvideo", "-pix_fmt", "bgr24", raw)
+        with open(raw, "rb") as f:
+            bgr = f.read()
+        made = {
+            "heic.jpg": lambda p: tool("heif-enc", "-q", "90", source, "-o", p),
+            "avif.png": lambda p: tool("heif-enc", "-A", "-q", "90", source, "-o", p),
+            "gif.png": lambda p: ffmpeg("-i", source, "-vf",
+                                        "split[a][b];[a]palettegen[p];[b][p]paletteuse",
+                                        "-f", "gif", p),
+            "jpeg.heic": lambda p: ffmpeg("-i", source, "-f", "image2", "-c:v", "mjpeg", p),
+            "png.jpg": lambda p: ffmpeg("-i", source, "-f", "image2", "-c:v", "png", p),
+            "webp.jpeg": lambda p: tool("cwebp", "-quiet", source, "-o", p),
+            "a.jp2": lambda p: ffmpeg("-i", source, "-c:v", "jpeg2000", p),
+            "a.exr": lambda p: ffmpeg("-i", source, "-c:v", "exr", p),
+            "a.psd": lambda p: write(p, photoshop(bgr, 256, 256)),
+            "top.tga": lambda p: write(p, targa(bgr, 256, 256, top_down=True)),
+            "bottom.tga": lambda p: write(p, targa(bgr, 256, 256, top_down=False)),
+            "a.ico": lambda p: ffmpeg("-i", source, "-pix_fmt", "rgba", "-c:v", "png", "-f", "ico",
+                                      p),
+        }
+        for name, make in made.items():
+            with self.subTest(name):
+                path = os.path.join(d, name)
+                make(path)
+                result, _ = self.succeed(path)
+                self.assertEqual((result["width"], result["height"]), (256, 256))
+                faces = result["samples"][0]["faces"]
+                self.assertEqual(len(faces), 1, faces)
+                self.assert_face_at(faces[0], KNOWN_FACES["astronaut.jpg"])
+
+    @unittest.skipIf(sanitized(), "dlib on 2000-px pictures is too slow under a sanitizer")
+    def test_no_cliff_in_face_size(self):
+        # A face of about 40 px in a 1000 x 438 picture, then the same picture
+        # a pixel wider and larger still: the face is found at every size.
+        d = temp_dir(self)
+        base = os.path.join(d, "base.png")
+        ffmpeg("-i", photo("astronaut.jpg"), "-vf",
+               "scale=228:228,setsar=1,pad=1000:438:600:120:color=gray", base)
+        centre = ((600 + KNOWN_FACES["astronaut.jpg"][0] * 228) / 1000,
+                  (120 + KNOWN_FACES["astronaut.jpg"][1] * 228) / 438)
+        for width in (1000, 1001, 1500, 1999, 2000, 2001):
+            with self.subTest(width=width):
+                path = os.path.join(d, f"w{width}.png")
+                ffmpeg("-i", base, "-vf", f"scale={width}:-1", path)
+                result, _ = self.succeed(path)
+                faces = result["samples"][0]["faces"]
+                self.assertEqual(len(faces), 1, faces)
+                self.assertAlmostEqual(faces[0]["x"] + faces[0]["w"] / 2, centre[0], delta=0.02)
+                self.assertAlmostEqual(faces[0]["y"] + faces[0]["h"] / 2, centre[1], delta=0.04)
 
     def test_bitmap_anymap_decodes(self):
         # One bit per pixel leaves no face to find, but the picture is read.

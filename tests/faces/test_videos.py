@@ -4,7 +4,7 @@ import os
 import subprocess
 import unittest
 
-from faces_support import KNOWN_FACES, FacesAssertions, ffmpeg, photo
+from faces_support import KNOWN_FACES, FacesAssertions, ffmpeg, photo, sanitized
 from quorvane_test import CAPTURE, temp_dir
 
 PAD = "scale=512:512,setsar=1,pad=1280:720:384:104,format=yuv420p"
@@ -131,6 +131,21 @@ class FacesInVideos(FacesAssertions, unittest.TestCase):
             self.assertAlmostEqual(face["y"] + face["h"] / 2, centre[1], delta=0.03)
             self.assertAlmostEqual(face["h"] * 720, 55, delta=12)
 
+    @unittest.skipIf(sanitized(), "dlib on 4K pictures is too slow under a sanitizer")
+    def test_small_face_in_4k_video(self):
+        # A face of about 70 px in a 3840 x 2160 picture: scaled down to
+        # 1280 px it would be 23 px, too small to find.
+        path = os.path.join(self.dir, "small-face-4k.mp4")
+        still_video(path, photo("astronaut.jpg"), 1,
+                    vf="scale=398:398,setsar=1,pad=3840:2160:2000:1200,format=yuv420p", audio=False)
+        result, _ = self.succeed(path, "--every", "1")
+        self.assertEqual((result["width"], result["height"]), (3840, 2160))
+        faces = result["samples"][0]["faces"]
+        self.assertEqual(len(faces), 1, faces)
+        self.assertAlmostEqual(faces[0]["x"] + faces[0]["w"] / 2,
+                               (2000 + KNOWN_FACES["astronaut.jpg"][0] * 398) / 3840, delta=0.01)
+        self.assertAlmostEqual(faces[0]["h"] * 2160, 70, delta=20)
+
     def test_one_worker_and_every_worker_give_the_same_result(self):
         # A face now and then between changing and still stretches, so that
         # workers finish out of order and some pictures take the last faces.
@@ -169,6 +184,69 @@ class FacesInVideos(FacesAssertions, unittest.TestCase):
             f.write("just some words\n")
         self.fail_with("Quorvane could not open that video. "
                        "The file is damaged or of a kind Quorvane cannot read", path)
+
+
+class FrameExactness(FacesAssertions, unittest.TestCase):
+    """Which picture is examined at a time: frames alternate between a face
+    and a cat, so a picture one frame early or late shows the wrong one."""
+
+    FPS = 30
+    FRAMES = 90
+
+    @classmethod
+    def setUpClass(cls):
+        cls.dir = temp_dir_for(cls)
+        face = os.path.join(cls.dir, "face.png")
+        cat = os.path.join(cls.dir, "cat.png")
+        ffmpeg("-i", photo("astronaut.jpg"), "-vf", "scale=320:320", face)
+        ffmpeg("-i", photo("chelsea.jpg"), "-vf", "scale=320:320,setsar=1", cat)
+        for i in range(cls.FRAMES):
+            os.symlink(face if i % 2 == 0 else cat, os.path.join(cls.dir, f"f{i:03d}.png"))
+        frames = ["-framerate", str(cls.FPS), "-i", os.path.join(cls.dir, "f%03d.png")]
+        cls.videos = {
+            # Time bases of one frame: AVI, and MP4 whose time scale is the frame rate.
+            "mjpeg.avi": ["-c:v", "mjpeg", "-q:v", "3", "-pix_fmt", "yuvj420p"],
+            "timescale.mp4": ["-c:v", "libx264", "-preset", "ultrafast", "-g", "10",
+                              "-pix_fmt", "yuv420p", "-video_track_timescale", str(cls.FPS)],
+            # Open groups with a deep B-frame pyramid: a key frame found for a
+            # time is often shown after it.
+            "pyramid.mp4": ["-c:v", "libx265", "-preset", "ultrafast", "-pix_fmt", "yuv420p",
+                            "-x265-params", "keyint=12:min-keyint=12:bframes=8:b-pyramid=1:"
+                            "open-gop=1:b-adapt=0:rc-lookahead=20:pools=none:frame-threads=1:"
+                            "log-level=error"],
+        }
+        for name, codec in cls.videos.items():
+            ffmpeg(*frames, *codec, os.path.join(cls.dir, name))
+
+    def test_the_picture_on_screen_at_each_time(self):
+        # 0.05 s is a frame and a half: every other time falls in the second
+        # half of a frame. 0.37 s and 0.39 s make the walk seek (to key frames
+        # shown after some of the times), and 0.299 s ends within the last frame.
+        # Under a sanitizer dlib is slow: the seeking and last-frame intervals only.
+        intervals = ("0.37", "0.299") if sanitized() else ("0.05", "0.37", "0.39", "0.299")
+        for name in self.videos:
+            for every in intervals:
+                with self.subTest(video=name, every=every):
+                    result, _ = self.succeed(os.path.join(self.dir, name), "--every", every)
+                    self.assertEqual(result["duration"], 3)
+                    times = [s["t"] for s in result["samples"]]
+                    tried = [round(i * float(every), 3) for i in range(100)
+                             if i * float(every) < 3]
+                    self.assertEqual(times, tried)
+                    wrong = []
+                    for sample in result["samples"]:
+                        frame = round(sample["t"] * 600) * self.FPS // 600
+                        if len(sample["faces"]) != (1 if frame % 2 == 0 else 0):
+                            wrong.append(sample["t"])
+                    self.assertEqual(wrong, [])
+
+
+def temp_dir_for(cls):
+    import shutil
+    import tempfile
+    d = tempfile.mkdtemp(prefix="quorvane-test-")
+    cls.addClassCleanup(shutil.rmtree, d, True)
+    return d
 
 
 if __name__ == "__main__":

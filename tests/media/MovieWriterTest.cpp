@@ -84,10 +84,12 @@ TEST_F(MovieWriterTest, StillPictureKeepsMakingFragmentsWhenRefreshed) {
         auto writer = openMovieWriter(s);
         Picture pic(320, 240, 0x80);
         writer->writeVideo(pic.frame(), 0.0);
-        // Told the time twenty times a second; key frames only when due.
+        // Told the time twenty times a second; key frames only when due,
+        // each with the picture just before, all copies of the first key
+        // frame rather than the picture encoded anew.
         for (int i = 1; i <= 60; ++i)
             writer->refresh(i / 20.0);
-        EXPECT_EQ(writer->framesWritten(), 9); // 4 key frames, each with the picture just before
+        EXPECT_EQ(writer->framesWritten(), 9);
         // No finish(): as if the process had been killed at 3 s.
     }
     const auto p = quorvane::testing::probe(s.path);

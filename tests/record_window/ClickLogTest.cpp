@@ -183,9 +183,12 @@ TEST_F(ClickLogRun, WhileSamplingTheFileIsKeptUpToDateAboutOnceASecond) {
     const auto side = dir.path / "rec.clicks.json";
     for (int i = 0; i < 59; ++i)
         tickAt(i / 60.0, 200, 100, i == 30);
+    log->waitForWrites();
     EXPECT_FALSE(std::filesystem::exists(side));
     tickAt(59 / 60.0, 200, 100, false);
-    // The 60th tick writes what a finish would write at that moment.
+    // The 60th tick has what a finish would write at that moment written,
+    // on the writing thread.
+    log->waitForWrites();
     ASSERT_TRUE(std::filesystem::exists(side));
     const std::string interim = readFile(side);
     EXPECT_EQ(interim.find("\"clicks\":[{\"inside\":true,\"t\":0.5,"), 1u) << interim;
@@ -195,10 +198,26 @@ TEST_F(ClickLogRun, WhileSamplingTheFileIsKeptUpToDateAboutOnceASecond) {
     EXPECT_NE(last.find("\"t\":1.5"), std::string::npos) << last;
 }
 
+TEST_F(ClickLogRun, NothingAfterTheMovieEndIsWritten) {
+    log->noteFirstFrame(0);
+    for (int i = 0; i < 31; ++i)
+        tickAt(i / 10.0, 200, 100, i == 12 || i == 22);
+    // The stop began at 1.9 s; the stream's own end, noted later, comes
+    // after it: the earlier one counts.
+    log->noteEnd(1.9);
+    log->noteEnd(2.05);
+    const std::string text = finishAndRead();
+    EXPECT_NE(text.find("\"clicks\":[{\"inside\":true,\"t\":1.2,"), std::string::npos) << text;
+    EXPECT_EQ(text.find("\"t\":2.2"), std::string::npos) << text; // the second click
+    EXPECT_NE(text.find("{\"t\":1.8,\"x\":0.5,\"y\":0.5}],\"version\""), std::string::npos)
+        << text; // the last pointer sample kept: ticks 24 and 30 lie after the end
+}
+
 TEST_F(ClickLogRun, DiscardRemovesTheFileKeptWhileSampling) {
     log->writeWhileSampling(movie);
     for (int i = 0; i < 60; ++i)
         tickAt(i / 60.0, 200, 100, false);
+    log->waitForWrites();
     ASSERT_TRUE(std::filesystem::exists(dir.path / "rec.clicks.json"));
     log->discard();
     EXPECT_FALSE(std::filesystem::exists(dir.path / "rec.clicks.json"));

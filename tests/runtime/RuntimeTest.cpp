@@ -86,6 +86,33 @@ TEST(Timer, RepeatKeepsAbsoluteDeadlines) {
         EXPECT_GE(ticks[i] - start, 10ms * (i + 1));
 }
 
+TEST(Timer, RepeatSkipsDeadlinesMissedWhileBusyInsteadOfFiringThemInABurst) {
+    SerialQueue queue("quorvane.timers");
+    std::vector<std::chrono::steady_clock::time_point> ticks;
+    std::chrono::steady_clock::time_point stallEnded;
+    std::promise<void> done;
+    Timer timer(queue);
+    timer.repeat(10ms, [&] {
+        ticks.push_back(std::chrono::steady_clock::now());
+        if (ticks.size() == 3) {
+            std::this_thread::sleep_for(100ms); // ten deadlines pass meanwhile
+            stallEnded = std::chrono::steady_clock::now();
+        }
+        if (ticks.size() == 20) {
+            timer.cancel();
+            done.set_value();
+        }
+    });
+    done.get_future().wait();
+    // Right after the stall: the one deadline armed before it, then only
+    // those that really lie there (two or three in 25 ms), not the ten that
+    // were missed.
+    int soon = 0;
+    for (const auto& t : ticks)
+        if (t >= stallEnded && t - stallEnded <= 25ms) ++soon;
+    EXPECT_LE(soon, 4);
+}
+
 TEST(SignalSource, TurnsSignalsIntoCallsOnTheQueue) {
     SerialQueue queue("quorvane.signals");
     std::mutex m;

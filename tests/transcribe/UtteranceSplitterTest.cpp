@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <utility>
+#include <vector>
 
 namespace quorvane::backends::pocketsphinx {
 namespace {
@@ -92,6 +95,35 @@ TEST(UtteranceSplitterTest, LongSpeechWithoutPausesIsCutToBoundedPieces) {
     }
     // Nothing of the speech is lost between pieces.
     EXPECT_EQ(total, s.samples.size());
+}
+
+TEST(UtteranceSplitterTest, SpeechOverASteadyHumIsKeptToTheEnd) {
+    // A hum that never pauses, and "speech" on top of it that stands only
+    // about 5 dB above it, with short dips to the hum between words.
+    Signal s;
+    const auto hum = [](std::size_t i) { return 3000 * std::sin(i * 0.05); };
+    std::vector<std::pair<std::size_t, std::size_t>> spoken;
+    for (int second = 0; second < 40; ++second) {
+        const bool speaking = second >= 2 && second % 8 < 6;
+        const std::size_t start = s.samples.size();
+        for (std::size_t i = 0; i < 16000; ++i) {
+            const std::size_t n = start + i;
+            const bool word = speaking && i < 14400;
+            s.samples.push_back(
+                static_cast<std::int16_t>(hum(n) + (word ? 4500 * std::sin(n * 0.3) : 0)));
+        }
+        if (speaking) spoken.emplace_back(start, start + 14400);
+    }
+    const auto us = split(s);
+    expectSamplesMatch(s, us);
+    for (const auto& [from, to] : spoken) {
+        const bool covered = std::any_of(us.begin(), us.end(), [&](const Utterance& u) {
+            return u.firstSample <= static_cast<std::int64_t>(from) &&
+                   u.firstSample + static_cast<std::int64_t>(u.samples.size()) >=
+                       static_cast<std::int64_t>(to);
+        });
+        EXPECT_TRUE(covered) << "speech at " << from / 16000.0 << " s was dropped";
+    }
 }
 
 } // namespace

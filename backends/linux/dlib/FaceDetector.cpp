@@ -1,51 +1,19 @@
-// dlib's HOG frontal face detector. dlib's headers are heavy: keep them to
-// this one file.
+// The platform's face detector: dlib's scanner in the build this processor
+// runs best, its raw scores turned into confidences.
 #include "platform/FaceDetector.h"
-#include "system/UsableProcessors.h"
 
-#include <dlib/image_processing/frontal_face_detector.h>
-#include <dlib/image_transforms.h>
+#include "dlib/FaceScan.h"
+#include "system/UsableProcessors.h"
 
 #include <algorithm>
 #include <cmath>
 #include <exception>
+#include <new>
 
 namespace quorvane::platform {
 namespace {
 
-// A picture's pixels seen by dlib in place: Picture rows are packed 8-bit
-// red, green, blue, exactly dlib's rgb_pixel, so no copy is made. dlib finds
-// these functions by argument-dependent lookup.
-struct PictureView {
-    const Picture* picture = nullptr;
-};
-
-long num_rows(const PictureView& v) {
-    return v.picture->height;
-}
-long num_columns(const PictureView& v) {
-    return v.picture->width;
-}
-const void* image_data(const PictureView& v) {
-    return v.picture->rgb.data();
-}
-long width_step(const PictureView& v) {
-    return static_cast<long>(v.picture->width) * 3;
-}
-
-} // namespace
-} // namespace quorvane::platform
-
-namespace dlib {
-
-template <> struct image_traits<quorvane::platform::PictureView> { using pixel_type = rgb_pixel; };
-
-} // namespace dlib
-
-namespace quorvane::platform {
-namespace {
-
-static_assert(sizeof(dlib::rgb_pixel) == 3, "rgb_pixel must match the packed picture layout");
+using backends::facescan::FaceScanner;
 
 // Raw scores map onto 0…1 by a logistic curve: real faces score 1 or more,
 // false ones about 0.1.
@@ -54,7 +22,8 @@ constexpr double minimumConfidence = 0.7;
 
 class DlibFaceDetector final : public FaceDetector {
   public:
-    explicit DlibFaceDetector(const dlib::frontal_face_detector& detector) : detector_(detector) {}
+    explicit DlibFaceDetector(std::unique_ptr<FaceScanner> scanner)
+        : scanner_(std::move(scanner)) {}
 
     std::vector<FaceObservation> detect(const Picture& picture, double enlargement) override {
         const auto expected =
@@ -64,7 +33,7 @@ class DlibFaceDetector final : public FaceDetector {
         if (!(enlargement >= 1) || !std::isfinite(enlargement))
             throw FaceDetectionError("The picture cannot be looked at at that size.");
         try {
-            return find(picture, enlargement);
+            return observations(scanner_->scan(picture, enlargement));
         } catch (const std::bad_alloc&) {
             throw FaceDetectionError("There is not enough memory to examine the picture.");
         } catch (const std::exception& e) {
@@ -73,57 +42,33 @@ class DlibFaceDetector final : public FaceDetector {
     }
 
   private:
-    std::vector<FaceObservation> find(const Picture& picture, double enlargement) {
-        const PictureView view{&picture};
-        std::vector<dlib::rect_detection> detections;
-        double width = picture.width;
-        double height = picture.height;
-        if (enlargement == 1) {
-            detector_(view, detections, 0.0);
-        } else {
-            dlib::array2d<dlib::rgb_pixel> larger;
-            if (enlargement == 2) {
-                dlib::pyramid_up(view, larger, dlib::pyramid_down<2>());
-            } else {
-                larger.set_size(std::lround(picture.height * enlargement),
-                                std::lround(picture.width * enlargement));
-                dlib::resize_image(view, larger);
-            }
-            width = static_cast<double>(larger.nc());
-            height = static_cast<double>(larger.nr());
-            detector_(larger, detections, 0.0);
-        }
-
+    static std::vector<FaceObservation>
+    observations(const std::vector<backends::facescan::ScannedFace>& scanned) {
         std::vector<FaceObservation> faces;
-        for (const auto& d : detections) {
-            const double confidence = 1.0 / (1.0 + std::exp(-scoreSlope * d.detection_confidence));
+        for (const auto& s : scanned) {
+            const double confidence = 1.0 / (1.0 + std::exp(-scoreSlope * s.score));
             if (!(confidence > minimumConfidence)) continue;
-            const auto& r = d.rect; // inclusive pixel corners, top-left origin
-            const double boxWidth = static_cast<double>(r.right() - r.left() + 1) / width;
-            const double boxHeight = static_cast<double>(r.bottom() - r.top() + 1) / height;
-            const double top = static_cast<double>(r.top()) / height;
             FaceObservation face;
-            face.boundingBox = {static_cast<double>(r.left()) / width, 1 - top - boxHeight,
-                                boxWidth, boxHeight};
+            face.boundingBox = {s.left, 1 - s.top - s.height, s.width, s.height};
             face.confidence = static_cast<float>(confidence);
             faces.push_back(face);
         }
         return faces;
     }
 
-    // Not safe to share: examining a picture loads it into the detector.
-    dlib::frontal_face_detector detector_;
+    std::unique_ptr<FaceScanner> scanner_;
 };
 
 } // namespace
 
 std::vector<std::unique_ptr<FaceDetector>> makeFaceDetectors(std::size_t count) {
     try {
-        // Building the model takes about 0.3 s; a copy of it takes microseconds.
-        const dlib::frontal_face_detector model = dlib::get_frontal_face_detector();
+        auto scanners = backends::facescan::avx2Usable()
+                            ? backends::facescan::makeAvx2Scanners(count)
+                            : backends::facescan::makeBaselineScanners(count);
         std::vector<std::unique_ptr<FaceDetector>> detectors;
-        for (std::size_t i = 0; i < std::max<std::size_t>(count, 1); ++i)
-            detectors.push_back(std::make_unique<DlibFaceDetector>(model));
+        for (auto& scanner : scanners)
+            detectors.push_back(std::make_unique<DlibFaceDetector>(std::move(scanner)));
         return detectors;
     } catch (const std::bad_alloc&) {
         throw FaceDetectionError("There is not enough memory for the face detector.");
@@ -137,3 +82,15 @@ std::size_t faceDetectionWorkers() {
 }
 
 } // namespace quorvane::platform
+
+namespace quorvane::backends::facescan {
+
+bool avx2Usable() {
+#if defined(__x86_64__) || defined(__i386__)
+    return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+#else
+    return false;
+#endif
+}
+
+} // namespace quorvane::backends::facescan

@@ -76,9 +76,18 @@ class FileAudioSource final : public AudioSource {
     }
 
     std::size_t read(std::int16_t* out, std::size_t max) override {
-        while (pending_.size() - pendingPos_ < max && !ended_)
+        // Sound up to a bridged gap, then the gap's silence, then what follows.
+        while (pendingPos_ == pending_.size() && silenceOwed_ == 0 && !ended_)
             pump();
-        const std::size_t n = std::min(max, pending_.size() - pendingPos_);
+        if (pendingPos_ == silenceAt_ && silenceOwed_ > 0) {
+            const auto n = static_cast<std::size_t>(
+                std::min<std::int64_t>(silenceOwed_, static_cast<std::int64_t>(max)));
+            std::fill_n(out, n, 0);
+            silenceOwed_ -= static_cast<std::int64_t>(n);
+            return n;
+        }
+        const std::size_t upTo = silenceOwed_ > 0 ? silenceAt_ : pending_.size();
+        const std::size_t n = std::min(max, upTo - pendingPos_);
         std::copy_n(pending_.begin() + static_cast<std::ptrdiff_t>(pendingPos_), n, out);
         pendingPos_ += n;
         return n;
@@ -131,10 +140,15 @@ class FileAudioSource final : public AudioSource {
 
     void convert(const AVFrame& frame) {
         if (frame.nb_samples <= 0) return;
-        if (frames_ == 0 && frame.best_effort_timestamp != AV_NOPTS_VALUE)
-            start_ = static_cast<double>(frame.best_effort_timestamp) *
-                         av_q2d(input_->streams[stream_]->time_base) -
-                     origin_;
+        if (frame.best_effort_timestamp != AV_NOPTS_VALUE) {
+            const double at = static_cast<double>(frame.best_effort_timestamp) *
+                                  av_q2d(input_->streams[stream_]->time_base) -
+                              origin_;
+            if (frames_ == 0)
+                start_ = at;
+            else
+                bridgeGapBefore(at);
+        }
         const int frameRate = frame.sample_rate > 0 ? frame.sample_rate : rate_;
         // Counted at the file's own rate, even should a stream change rate midway.
         frames_ +=
@@ -150,6 +164,22 @@ class FileAudioSource final : public AudioSource {
                         const_cast<const std::uint8_t**>(frame.extended_data), frame.nb_samples);
         if (got < 0) fail("could not be converted", got);
         pending_.resize(pending_.size() - static_cast<std::size_t>(room - got));
+    }
+
+    // Where the file's timestamps place a frame later than the sound read so
+    // far reaches (a dropout in a recording, a cut in a stream), the missing
+    // time is handed on as silence: every later word then keeps its place on
+    // the file's timeline. Timestamps that jitter by less than the tolerance,
+    // or that go back, are left alone: no sound is dropped.
+    void bridgeGapBefore(double at) {
+        const double reached = start_ + static_cast<double>(frames_) / rate_;
+        const double gap = at - reached;
+        if (!(gap > gapTolerance) || silenceOwed_ > 0) return;
+        flushResampler(); // what it holds comes before the gap
+        // Owed, not stored: a gap of hours costs no memory.
+        silenceAt_ = pending_.size();
+        silenceOwed_ = std::llround(gap * analysisRate);
+        frames_ += std::llround(gap * rate_);
     }
 
     void openResampler(const AVFrame& frame, int frameRate) {
@@ -195,12 +225,17 @@ class FileAudioSource final : public AudioSource {
         if (pendingPos_ > 0) {
             pending_.erase(pending_.begin(),
                            pending_.begin() + static_cast<std::ptrdiff_t>(pendingPos_));
+            silenceAt_ -= std::min(silenceAt_, pendingPos_);
             pendingPos_ = 0;
         }
         const std::size_t old = pending_.size();
         pending_.resize(old + static_cast<std::size_t>(samples));
         return reinterpret_cast<std::uint8_t*>(pending_.data() + old);
     }
+
+    // Larger than the rounding of any container's timestamps, smaller than a
+    // gap worth keeping words apart for.
+    static constexpr double gapTolerance = 0.05;
 
     std::string path_;
     InputFormat input_;
@@ -220,6 +255,8 @@ class FileAudioSource final : public AudioSource {
     double announced_ = std::numeric_limits<double>::quiet_NaN();
     std::vector<std::int16_t> pending_;
     std::size_t pendingPos_ = 0;
+    std::size_t silenceAt_ = 0;    // where in pending_ a bridged gap's silence goes
+    std::int64_t silenceOwed_ = 0; // samples of that silence still to hand on
     bool draining_ = false;
     bool ended_ = false;
 

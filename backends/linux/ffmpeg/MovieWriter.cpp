@@ -3,13 +3,17 @@
 // packet is flushed as it is written, so a killed process leaves a movie that
 // plays up to its last key frame. Without sound the fragment before a key
 // frame is written out the moment that key frame is encoded, so the file on
-// disk is never more than one key-frame interval behind.
+// disk is never more than one key-frame interval behind, and the header's
+// lengths are brought up to it. A picture that stands still keeps making key
+// frames by repeating its encoded key frame: no encoding while nothing moves.
 #include "platform/MovieWriter.h"
 
 #include "ffmpeg/BgraToYuv.h"
 #include "ffmpeg/FileUrl.h"
 #include "ffmpeg/Handles.h"
+#include "ffmpeg/MovieDurations.h"
 #include "ffmpeg/QuietLog.h"
+#include "io/UniqueFd.h"
 
 extern "C" {
 #include <libavutil/channel_layout.h>
@@ -19,6 +23,7 @@ extern "C" {
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <fcntl.h>
 #include <limits>
 #include <optional>
 #include <vector>
@@ -85,6 +90,8 @@ class FfmpegMovieWriter final : public MovieWriter {
         const int opened = avio_open2(&out_->pb, url.c_str(), AVIO_FLAG_WRITE, nullptr, &protocols);
         av_dict_free(&protocols);
         check(opened);
+        // The same file again, for the lengths in its header (see takePacket).
+        header_.reset(::open(s.path.c_str(), O_RDWR | O_CLOEXEC));
         out_->flags |= AVFMT_FLAG_FLUSH_PACKETS;
         AVDictionary* opts = nullptr;
         av_dict_set(&opts, "movflags", "frag_keyframe+empty_moov+default_base_moof", 0);
@@ -94,7 +101,8 @@ class FfmpegMovieWriter final : public MovieWriter {
         check(r);
         packet_.reset(av_packet_alloc());
         held_.reset(av_packet_alloc());
-        if (!packet_ || !held_) throw MovieError("Out of memory.");
+        lastKey_.reset(av_packet_alloc());
+        if (!packet_ || !held_ || !lastKey_) throw MovieError("Out of memory.");
     }
 
     ~FfmpegMovieWriter() override {
@@ -107,6 +115,7 @@ class FfmpegMovieWriter final : public MovieWriter {
         if (!std::isfinite(time)) return;
         if (std::llround(time * kVideoTimeBase.den) <= lastPts_) return;
         if (keyFrameDue(time)) showAgainBefore(time);
+        keyIsNewest_ = false; // frame_ no longer holds the key frame's picture
         convert(in);
         encode(time);
     }
@@ -115,6 +124,10 @@ class FfmpegMovieWriter final : public MovieWriter {
         if (finished_ || frames_ == 0 || !std::isfinite(time)) return;
         if (!keyFrameDue(time)) return;
         showAgainBefore(time);
+        if (keyIsNewest_) {
+            repeatKey(time);
+            return;
+        }
         encode(time); // the converted picture is still in frame_
     }
 
@@ -154,10 +167,12 @@ class FfmpegMovieWriter final : public MovieWriter {
         if (std::isfinite(endTime)) showAgainBefore(endTime);
         check(avcodec_send_frame(video_.get(), nullptr));
         drainVideo();
+        double videoEnd = 0;
         if (haveHeld_) {
             // The last picture lasts until the stop, however long it stood still.
             const std::int64_t end = std::llround(endTime * kVideoTimeBase.den);
             held_->duration = std::max<std::int64_t>(end - held_->dts, 1);
+            videoEnd = static_cast<double>(held_->dts + held_->duration) / kVideoTimeBase.den;
             writeHeld();
         }
         if (audio_) {
@@ -168,9 +183,16 @@ class FfmpegMovieWriter final : public MovieWriter {
         check(av_write_trailer(out_.get()));
         checkIo();
         check(avio_closep(&out_->pb));
+        // Best effort: readers that walk the fragments read the whole movie anyway.
+        if (videoEnd > 0) ff::writeMovieDurations(header_.get(), {videoEnd});
+        header_.reset();
     }
 
     std::int64_t framesWritten() const override { return frames_; }
+
+    double keyFrameDueAt() const override {
+        return frames_ == 0 ? 0 : lastKeyTime_ + settings_.video.keyFrameSeconds - 1e-6;
+    }
 
   private:
     bool keyFrameDue(double time) const {
@@ -178,13 +200,35 @@ class FfmpegMovieWriter final : public MovieWriter {
     }
 
     // Before a fragment ends (at a key frame, or at the end of the movie) a
-    // picture that stood still for more than two frame intervals is shown
-    // once more just before, so that seeking anywhere up to the end finds a
-    // picture there, in a finished movie and in one cut short alike.
+    // picture that stood still for two frame intervals or more is shown once
+    // more one interval before, so that seeking anywhere up to the end finds
+    // a picture there, in a finished movie and in one cut short alike, and
+    // pictures stay at least one interval apart.
     void showAgainBefore(double time) {
         const double interval = 1.0 / std::max(1.0, settings_.video.expectedFps);
-        if (frames_ > 0 && time - lastTime_ > 2 * interval)
-            encode(time - interval / 2, /*mayBeKey=*/false);
+        if (frames_ == 0 || time - lastTime_ < 2 * interval - 1e-6) return;
+        if (keyIsNewest_)
+            repeatKey(time - interval);
+        else
+            encode(time - interval, /*mayBeKey=*/false);
+    }
+
+    // The newest packet, a key frame of the picture still in frame_, once
+    // more at `time`: the same picture as a key frame (and a fragment)
+    // without encoding it again. The encoder's own next picture follows on
+    // from it as from the original, whose copy it is.
+    void repeatKey(double time) {
+        const std::int64_t pts = std::llround(time * kVideoTimeBase.den);
+        if (pts <= lastPts_) return;
+        check(av_packet_ref(packet_.get(), lastKey_.get()));
+        packet_->pts = pts;
+        packet_->dts = pts;
+        packet_->duration = 0;
+        lastPts_ = pts;
+        lastTime_ = time;
+        lastKeyTime_ = time;
+        ++frames_;
+        takePacket();
     }
 
     // Encodes the picture in frame_ shown from `time`; dropped unless later
@@ -367,15 +411,30 @@ class FfmpegMovieWriter final : public MovieWriter {
             const int r = avcodec_receive_packet(video_.get(), packet_.get());
             if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) return;
             check(r);
-            if (haveHeld_) {
-                held_->duration = std::max<std::int64_t>(packet_->dts - held_->dts, 1);
-                writeHeld();
-                // Everything before this key frame is complete: out to disk.
-                if (!audio_ && (packet_->flags & AV_PKT_FLAG_KEY)) flushFragment();
+            keyIsNewest_ = (packet_->flags & AV_PKT_FLAG_KEY) != 0;
+            if (keyIsNewest_) {
+                av_packet_unref(lastKey_.get());
+                check(av_packet_ref(lastKey_.get(), packet_.get()));
             }
-            av_packet_move_ref(held_.get(), packet_.get());
-            haveHeld_ = true;
+            takePacket();
         }
+    }
+
+    // Writes the held packet now that packet_, the next one, tells its
+    // duration, and holds packet_ in its place.
+    void takePacket() {
+        if (haveHeld_) {
+            held_->duration = std::max<std::int64_t>(packet_->dts - held_->dts, 1);
+            writeHeld();
+            // Everything before this key frame is complete: out to disk.
+            if (!audio_ && (packet_->flags & AV_PKT_FLAG_KEY)) {
+                flushFragment();
+                ff::writeMovieDurations(header_.get(),
+                                        {static_cast<double>(packet_->dts) / kVideoTimeBase.den});
+            }
+        }
+        av_packet_move_ref(held_.get(), packet_.get());
+        haveHeld_ = true;
     }
 
     void writeHeld() {
@@ -486,6 +545,9 @@ class FfmpegMovieWriter final : public MovieWriter {
     ff::Packet packet_;
     ff::Packet held_; // the newest video packet, written once its duration is known
     bool haveHeld_ = false;
+    io::UniqueFd header_;      // the movie, for the lengths in its header
+    ff::Packet lastKey_;       // the newest key frame the encoder made
+    bool keyIsNewest_ = false; // and nothing was encoded or converted since
     ff::Sws sws_;
     AVPixelFormat swsFormat_ = AV_PIX_FMT_NONE;
     int swsWidth_ = 0;

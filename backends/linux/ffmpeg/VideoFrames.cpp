@@ -12,6 +12,7 @@ extern "C" {
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -99,25 +100,16 @@ class FfmpegVideo final : public VideoSource {
 
     std::optional<Picture> pictureAt(double seconds, int maxWidth, int maxHeight) override {
         if (!stream_ || !openDecoder()) return std::nullopt;
-        // Asked times are media times with a time scale of 600, counted from
-        // the start of the file.
-        std::int64_t target =
-            av_rescale_q(std::llround(seconds * 600), AVRational{1, 600}, stream_->time_base);
-        if (format_->start_time != AV_NOPTS_VALUE)
-            target += av_rescale_q(format_->start_time, AV_TIME_BASE_Q, stream_->time_base);
-        if (shouldSeek(target)) seek(target);
+        const std::int64_t target = streamTime(seconds);
+        if (shouldSeek(target)) seekBefore(target);
         if (current_ && currentPts_ > target) return std::nullopt; // could not go back
 
         for (;;) {
-            if (!ahead_) {
-                ahead_ = decodeNext(aheadPts_);
-                aheadSerial_ = ++decoded_;
-                if (!ahead_) {
-                    // The last picture lasts its own duration, no more.
-                    if (current_ && target < currentPts_ + frameDuration(*current_))
-                        return convert(*current_, currentSerial_, maxWidth, maxHeight);
-                    return std::nullopt;
-                }
+            if (!ahead_ && !decodeAhead()) {
+                // The last picture lasts its own duration, no more.
+                if (current_ && target < currentEnd())
+                    return convert(*current_, currentSerial_, maxWidth, maxHeight);
+                return std::nullopt;
             }
             if (aheadPts_ <= target) {
                 current_ = std::move(ahead_);
@@ -126,7 +118,10 @@ class FfmpegVideo final : public VideoSource {
                 continue;
             }
             if (current_) return convert(*current_, currentSerial_, maxWidth, maxHeight);
-            // Before the first picture of the track: that picture is shown.
+            // Before the track's first picture that picture is shown; a
+            // picture after the target that is not the first says only that
+            // the decoder started too late.
+            if (!firstPts_ || aheadPts_ > *firstPts_) return std::nullopt;
             return convert(*ahead_, aheadSerial_, maxWidth, maxHeight);
         }
     }
@@ -168,12 +163,83 @@ class FfmpegVideo final : public VideoSource {
         return key && key->timestamp > position;
     }
 
-    void seek(std::int64_t target) {
-        if (av_seek_frame(format_.get(), stream_->index, target, AVSEEK_FLAG_BACKWARD) < 0) return;
+    // An asked time (a media time with a time scale of 600, counted from
+    // the start of the file) in the stream's time base. Rounded down: in a
+    // time base of one frame, the picture on screen at 0.55 frames is frame 0.
+    std::int64_t streamTime(double seconds) const {
+        const std::int64_t ticks = std::llround(seconds * 600);
+        std::int64_t target =
+            av_rescale_q_rnd(ticks, AVRational{1, 600}, stream_->time_base, AV_ROUND_DOWN);
+        if (format_->start_time != AV_NOPTS_VALUE)
+            target += av_rescale_q(format_->start_time, AV_TIME_BASE_Q, stream_->time_base);
+        return target;
+    }
+
+    // Decodes the next picture into ahead_; false at the end.
+    bool decodeAhead() {
+        ahead_ = decodeNext(aheadPts_);
+        aheadSerial_ = ++decoded_;
+        if (!ahead_) return false;
+        // Decoding from the file's start shows the track's first picture first.
+        if (!sought_ && !firstPts_) firstPts_ = aheadPts_;
+        return true;
+    }
+
+    // Seeks so that decoding starts at or before the picture shown at
+    // `target`. A key frame found for the target can be shown after it (its
+    // decoding time lies before, its showing time after, as with deep
+    // B-frame pyramids and open groups of pictures): then seek further back,
+    // twice as far each time, down to the start of the file.
+    void seekBefore(std::int64_t target) {
+        const std::int64_t second =
+            std::max<std::int64_t>(1, av_rescale_q(1, AVRational{1, 1}, stream_->time_base));
+        std::int64_t back = 0;
+        for (int attempt = 0; attempt < 24; ++attempt) {
+            const std::int64_t aim = target - back;
+            if (!seek(aim)) {
+                if (back == 0) return; // cannot seek: decode on from where it is
+                seekToStart();
+                return;
+            }
+            if (!decodeAhead() || aheadPts_ <= target) return;
+            if (firstPts_ && aheadPts_ <= *firstPts_) return; // the track's first picture
+            back = back == 0 ? second : back * 2;
+            if (firstPts_ && aim - back < *firstPts_ - second) {
+                seekToStart();
+                return;
+            }
+        }
+        seekToStart();
+    }
+
+    bool seek(std::int64_t target) {
+        if (av_seek_frame(format_.get(), stream_->index, target, AVSEEK_FLAG_BACKWARD) < 0)
+            return false;
+        resetDecoding();
+        return true;
+    }
+
+    // Back to the first packet of the file, where the track's first picture is.
+    void seekToStart() {
+        const std::int64_t start = firstPts_                               ? *firstPts_
+                                   : stream_->start_time != AV_NOPTS_VALUE ? stream_->start_time
+                                                                           : 0;
+        if (av_seek_frame(format_.get(), stream_->index, start, AVSEEK_FLAG_BACKWARD) < 0 &&
+            avformat_seek_file(format_.get(), -1, std::numeric_limits<std::int64_t>::min(), 0, 0,
+                               0) < 0 &&
+            av_seek_frame(format_.get(), -1, 0, AVSEEK_FLAG_BYTE) < 0)
+            return;
+        resetDecoding();
+        sought_ = false; // decoding from the start again
+    }
+
+    void resetDecoding() {
         avcodec_flush_buffers(codec_.get());
         current_.reset();
         ahead_.reset();
         inputEnded_ = false;
+        lastPts_ = AV_NOPTS_VALUE;
+        sought_ = true;
     }
 
     // The next picture in presentation order, or nothing at the end.
@@ -208,6 +274,19 @@ class FfmpegVideo final : public VideoSource {
         if (rate.num > 0 && rate.den > 0)
             return std::max<std::int64_t>(1, av_rescale_q(1, av_inv_q(rate), stream_->time_base));
         return 1;
+    }
+
+    // Where the current (last) picture stops being shown: its own duration,
+    // or the track's stated end when that is later.
+    std::int64_t currentEnd() const {
+        std::int64_t end = currentPts_ + frameDuration(*current_);
+        if (stream_->duration != AV_NOPTS_VALUE && stream_->duration > 0) {
+            const std::int64_t start = firstPts_                               ? *firstPts_
+                                       : stream_->start_time != AV_NOPTS_VALUE ? stream_->start_time
+                                                                               : 0;
+            end = std::max(end, start + stream_->duration);
+        }
+        return end;
     }
 
     // RGB, upright, scaled down to fit the bound keeping proportions. A
@@ -288,6 +367,10 @@ class FfmpegVideo final : public VideoSource {
     std::uint64_t lastSerial_ = 0;
     std::pair<int, int> lastBound_;
     std::int64_t lastPts_ = AV_NOPTS_VALUE;
+    // The track's first picture, once seen by decoding from the start; and
+    // whether decoding started at a seek rather than at the start.
+    std::optional<std::int64_t> firstPts_;
+    bool sought_ = false;
 };
 
 } // namespace

@@ -1,20 +1,16 @@
 #include "pipewire/WindowFeed.h"
 
+#include "pipewire/DmaBufMapping.h"
+#include "pipewire/SpaParams.h"
 #include "platform/HostClock.h"
 #include "platform/MovieWriter.h"
-#include "recording/FrameQueue.h"
-#include "recording/MovieEncoder.h"
+#include "recording/MoviePipeline.h"
 
 #include <pipewire/pipewire.h>
 #include <spa/buffer/meta.h>
-#include <spa/param/buffers.h>
-#include <spa/param/param.h>
 #include <spa/param/video/format-utils.h>
 #include <spa/pod/builder.h>
 
-#include <linux/dma-buf.h>
-#include <sys/ioctl.h>
-#include <sys/mman.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -32,17 +28,11 @@ namespace {
 using platform::FrameStatus;
 using platform::ScreenCaptureError;
 
-constexpr std::uint64_t kLinearModifier = 0; // DRM_FORMAT_MOD_LINEAR
-constexpr int kLargestCursor = 512;
 // How long to wait for the first picture before asking for it again.
 constexpr std::chrono::seconds kNudgeAfter{2};
 // How long the desktop's word that it stopped the cast may trail the end of
 // the window's stream.
 constexpr double kDesktopWordSeconds = 1.0;
-constexpr std::size_t cursorMetaSize(int side) {
-    return sizeof(spa_meta_cursor) + sizeof(spa_meta_bitmap) +
-           static_cast<std::size_t>(side) * static_cast<std::size_t>(side) * 4;
-}
 
 std::optional<PixelOrder> orderOf(std::uint32_t format) {
     switch (format) {
@@ -57,112 +47,23 @@ std::optional<PixelOrder> orderOf(std::uint32_t format) {
     }
 }
 
-// The formats we take: 4-byte pixels in either byte order, any size, any
-// rate; with `dmabuf`, only as linear DMA-BUFs (which can be mapped and read
-// like shared memory), else as shared memory.
-const spa_pod* enumFormat(spa_pod_builder& b, bool dmabuf) {
-    spa_pod_frame object;
-    spa_pod_frame choice;
-    spa_pod_builder_push_object(&b, &object, SPA_TYPE_OBJECT_Format, SPA_PARAM_EnumFormat);
-    spa_pod_builder_prop(&b, SPA_FORMAT_mediaType, 0);
-    spa_pod_builder_id(&b, SPA_MEDIA_TYPE_video);
-    spa_pod_builder_prop(&b, SPA_FORMAT_mediaSubtype, 0);
-    spa_pod_builder_id(&b, SPA_MEDIA_SUBTYPE_raw);
-    spa_pod_builder_prop(&b, SPA_FORMAT_VIDEO_format, 0);
-    spa_pod_builder_push_choice(&b, &choice, SPA_CHOICE_Enum, 0);
-    for (std::uint32_t f : {SPA_VIDEO_FORMAT_BGRx, SPA_VIDEO_FORMAT_BGRx, SPA_VIDEO_FORMAT_BGRA,
-                            SPA_VIDEO_FORMAT_RGBx, SPA_VIDEO_FORMAT_RGBA})
-        spa_pod_builder_id(&b, f);
-    spa_pod_builder_pop(&b, &choice);
-    if (dmabuf) {
-        spa_pod_builder_prop(&b, SPA_FORMAT_VIDEO_modifier,
-                             SPA_POD_PROP_FLAG_MANDATORY | SPA_POD_PROP_FLAG_DONT_FIXATE);
-        spa_pod_builder_push_choice(&b, &choice, SPA_CHOICE_Enum, 0);
-        spa_pod_builder_long(&b, static_cast<std::int64_t>(kLinearModifier));
-        spa_pod_builder_long(&b, static_cast<std::int64_t>(kLinearModifier));
-        spa_pod_builder_pop(&b, &choice);
-    }
-    spa_pod_builder_prop(&b, SPA_FORMAT_VIDEO_size, 0);
-    spa_pod_builder_push_choice(&b, &choice, SPA_CHOICE_Range, 0);
-    spa_pod_builder_rectangle(&b, 1280, 720);
-    spa_pod_builder_rectangle(&b, 1, 1);
-    spa_pod_builder_rectangle(&b, 16384, 16384);
-    spa_pod_builder_pop(&b, &choice);
-    spa_pod_builder_prop(&b, SPA_FORMAT_VIDEO_framerate, 0);
-    spa_pod_builder_push_choice(&b, &choice, SPA_CHOICE_Range, 0);
-    spa_pod_builder_fraction(&b, 60, 1);
-    spa_pod_builder_fraction(&b, 0, 1);
-    spa_pod_builder_fraction(&b, 360, 1);
-    spa_pod_builder_pop(&b, &choice);
-    return static_cast<const spa_pod*>(spa_pod_builder_pop(&b, &object));
-}
-
-// A metadata of `type` whose size may lie between `least` and `most`
-// (`size` preferred): compositors fix their own sizes.
-const spa_pod* metaParam(spa_pod_builder& b, std::uint32_t type, std::size_t size,
-                         std::size_t least, std::size_t most) {
-    spa_pod_frame object;
-    spa_pod_frame choice;
-    spa_pod_builder_push_object(&b, &object, SPA_TYPE_OBJECT_ParamMeta, SPA_PARAM_Meta);
-    spa_pod_builder_prop(&b, SPA_PARAM_META_type, 0);
-    spa_pod_builder_id(&b, type);
-    spa_pod_builder_prop(&b, SPA_PARAM_META_size, 0);
-    spa_pod_builder_push_choice(&b, &choice, SPA_CHOICE_Range, 0);
-    for (std::size_t value : {size, least, most})
-        spa_pod_builder_int(&b, static_cast<std::int32_t>(value));
-    spa_pod_builder_pop(&b, &choice);
-    return static_cast<const spa_pod*>(spa_pod_builder_pop(&b, &object));
-}
-
-const spa_pod* buffersParam(spa_pod_builder& b, bool dmabuf) {
-    spa_pod_frame object;
-    spa_pod_frame choice;
-    spa_pod_builder_push_object(&b, &object, SPA_TYPE_OBJECT_ParamBuffers, SPA_PARAM_Buffers);
-    spa_pod_builder_prop(&b, SPA_PARAM_BUFFERS_buffers, 0);
-    spa_pod_builder_push_choice(&b, &choice, SPA_CHOICE_Range, 0);
-    spa_pod_builder_int(&b, 8);
-    spa_pod_builder_int(&b, 2);
-    spa_pod_builder_int(&b, 16);
-    spa_pod_builder_pop(&b, &choice);
-    spa_pod_builder_prop(&b, SPA_PARAM_BUFFERS_dataType, 0);
-    spa_pod_builder_push_choice(&b, &choice, SPA_CHOICE_Flags, 0);
-    spa_pod_builder_int(&b, dmabuf ? (1 << SPA_DATA_DmaBuf)
-                                   : ((1 << SPA_DATA_MemPtr) | (1 << SPA_DATA_MemFd)));
-    spa_pod_builder_pop(&b, &choice);
-    return static_cast<const spa_pod*>(spa_pod_builder_pop(&b, &object));
-}
-
-// A DMA-BUF mapped for reading while it lives.
-class MappedDmaBuf {
+// The pointer drawn over a queued picture by the encoding thread.
+class CursorOverlay final : public recording::Overlay {
   public:
-    MappedDmaBuf(int fd, std::size_t size) : fd_(fd), size_(size) {
-        void* p = ::mmap(nullptr, size, PROT_READ, MAP_SHARED, fd, 0);
-        if (p == MAP_FAILED) return;
-        data_ = static_cast<const std::uint8_t*>(p);
-        sync(DMA_BUF_SYNC_START);
+    CursorOverlay(std::shared_ptr<const CursorImage> image, int x, int y)
+        : image_(std::move(image)), x_(x), y_(y) {}
+    recording::PixelArea area(int, int) const override {
+        return {x_ - image_->hotX, y_ - image_->hotY, image_->width, image_->height};
     }
-    ~MappedDmaBuf() {
-        if (!data_) return;
-        sync(DMA_BUF_SYNC_END);
-        ::munmap(const_cast<std::uint8_t*>(data_), size_);
+    void draw(std::uint8_t* pixels, int width, int height, int) const override {
+        drawCursor(pixels, width, height, *image_, x_, y_);
     }
-    MappedDmaBuf(const MappedDmaBuf&) = delete;
-    MappedDmaBuf& operator=(const MappedDmaBuf&) = delete;
-    const std::uint8_t* data() const { return data_; }
 
   private:
-    void sync(std::uint64_t flags) {
-        dma_buf_sync s{flags | DMA_BUF_SYNC_READ};
-        [[maybe_unused]] int r = ::ioctl(fd_, DMA_BUF_IOCTL_SYNC, &s);
-    }
-    int fd_;
-    std::size_t size_;
-    const std::uint8_t* data_ = nullptr;
+    std::shared_ptr<const CursorImage> image_;
+    int x_;
+    int y_;
 };
-
-std::string presetFor(int width, int height) {
-    return static_cast<long>(width) * height > 1280L * 720 ? "ultrafast" : "superfast";
-}
 
 class Feed;
 
@@ -198,7 +99,7 @@ class Feed final : public WindowFeed, public std::enable_shared_from_this<Feed> 
             spa_hook_remove(&registryListener_);
             pw_proxy_destroy(reinterpret_cast<pw_proxy*>(registry_));
         }
-        encoder_.reset();
+        pipeline_.reset();
         if (timer_) pw_loop_destroy_source(pw_thread_loop_get_loop(loop_), timer_);
         if (goneTimer_) pw_loop_destroy_source(pw_thread_loop_get_loop(loop_), goneTimer_);
         if (stream_) pw_stream_destroy(stream_);
@@ -340,9 +241,10 @@ class Feed final : public WindowFeed, public std::enable_shared_from_this<Feed> 
         onStopped_ = std::move(onStopped);
         interval_ = static_cast<double>(configuration.frameIntervalValue) /
                     std::max(configuration.frameIntervalScale, 1);
-        frames_ = std::make_unique<recording::FrameQueue>(configuration.queueDepth,
-                                                          configuration.queueDepth + 2);
-        slots_.resize(static_cast<std::size_t>(configuration.queueDepth + 2));
+        // The pictures waiting, the one being encoded, the newest one kept
+        // for the pointer, and one being filled: a new picture always finds
+        // a slot.
+        slots_.resize(static_cast<std::size_t>(configuration.queueDepth + 3));
     }
 
     void addStreamOutput(platform::StreamOutput& output, runtime::Queue& queue) {
@@ -352,38 +254,40 @@ class Feed final : public WindowFeed, public std::enable_shared_from_this<Feed> 
 
     void addRecordingOutput(const platform::RecordingOutputConfiguration& configuration,
                             platform::RecordingOutputDelegate& delegate) {
-        platform::MovieSettings settings;
-        settings.path = configuration.outputPath;
-        settings.video.width = config_.width;
-        settings.video.height = config_.height;
-        settings.video.keyFrameSeconds = 1.0;
-        settings.video.expectedFps = 1.0 / interval_;
-        settings.video.preset = presetFor(config_.width, config_.height);
-        settings.video.zeroLatency = true;
+        recording::PipelineSettings settings;
+        settings.fps = std::max(1, static_cast<int>(std::lround(1.0 / interval_)));
+        settings.depth = config_.queueDepth;
+        settings.slots = static_cast<int>(slots_.size());
         std::unique_ptr<platform::MovieWriter> writer;
         try {
-            writer = platform::openMovieWriter(settings);
+            writer = platform::openMovieWriter(recording::windowMovieSettings(
+                configuration.outputPath, config_.width, config_.height, settings.fps));
         } catch (const platform::MovieError& e) {
             throw ScreenCaptureError("Quorvane cannot write the movie " + configuration.outputPath +
                                      ": " + e.what());
         }
-        recordingDelegate_ = &delegate;
-        encoder_ = std::make_unique<recording::MovieEncoder>(
-            std::move(writer), *frames_,
-            [this](int slot) -> const std::uint8_t* {
-                return slots_[static_cast<std::size_t>(slot)].data();
-            },
+        recordingDelegate_ = &delegate; // before the encoding thread starts
+        auto pipeline = std::make_unique<recording::MoviePipeline>(
+            std::move(writer), settings,
+            [this](int slot) { return slots_[static_cast<std::size_t>(slot)].data(); },
             [this](const std::string& description) {
                 recordingDelegate_->recordingOutputDidFail(description);
             });
+        pw_thread_loop_lock(loop_);
+        pipeline_ = std::move(pipeline);
+        pw_thread_loop_unlock(loop_);
     }
 
     void startCapture() {
         pw_thread_loop_lock(loop_);
         const std::optional<std::string> failure = endedReason_;
-        if (!failure) {
+        if (!failure && pipeline_) {
             recording_ = true;
-            pending_ = true; // the window as it is now opens the movie
+            // The window as it is now opens the movie.
+            if (!picture_.empty())
+                keep(picture_.data(), region_.width * 4, PixelOrder::bgra,
+                     Region{0, 0, region_.width, region_.height});
+            picture_ = {};
             emitDue();
         }
         pw_thread_loop_unlock(loop_);
@@ -443,16 +347,8 @@ class Feed final : public WindowFeed, public std::enable_shared_from_this<Feed> 
         std::uint8_t buffer[1024];
         spa_pod_builder b{};
         spa_pod_builder_init(&b, buffer, sizeof buffer);
-        const spa_pod* params[4] = {
-            buffersParam(b, dmabuf),
-            metaParam(b, SPA_META_Header, sizeof(spa_meta_header), sizeof(spa_meta_header),
-                      sizeof(spa_meta_header)),
-            metaParam(b, SPA_META_VideoCrop, sizeof(spa_meta_region), sizeof(spa_meta_region),
-                      sizeof(spa_meta_region)),
-            metaParam(b, SPA_META_Cursor, cursorMetaSize(64), cursorMetaSize(1),
-                      cursorMetaSize(kLargestCursor)),
-        };
-        pw_stream_update_params(stream_, params, 4);
+        auto params = bufferParams(b, dmabuf);
+        pw_stream_update_params(stream_, params.data(), static_cast<std::uint32_t>(params.size()));
     }
 
     void process() {
@@ -486,7 +382,7 @@ class Feed final : public WindowFeed, public std::enable_shared_from_this<Feed> 
         if (!d.chunk || d.chunk->size == 0 || (d.chunk->flags & SPA_CHUNK_FLAG_CORRUPTED))
             return changed; // only the metadata moved
         const int stride = d.chunk->stride > 0 ? d.chunk->stride : width_ * 4;
-        std::optional<MappedDmaBuf> mapped;
+        std::optional<DmaBufMapping> mapped;
         const std::uint8_t* base = static_cast<const std::uint8_t*>(d.data);
         if (!base && d.type == SPA_DATA_DmaBuf) {
             mapped.emplace(static_cast<int>(d.fd), d.maxsize + d.mapoffset);
@@ -500,7 +396,10 @@ class Feed final : public WindowFeed, public std::enable_shared_from_this<Feed> 
         const Region region =
             clampRegion(crop_.width > 0 && crop_.height > 0 ? crop_ : whole, width_, height_);
         if (region.width <= 0 || region.height <= 0) return changed;
-        copyRegion(base + d.chunk->offset, stride, order_, region, picture_);
+        if (recording_)
+            keep(base + d.chunk->offset, stride, order_, region);
+        else
+            copyRegion(base + d.chunk->offset, stride, order_, region, picture_);
         region_ = region;
         if (!havePicture_) {
             std::lock_guard guard(waitLock_);
@@ -527,20 +426,21 @@ class Feed final : public WindowFeed, public std::enable_shared_from_this<Feed> 
             if (spa_meta_bitmap_is_valid(bitmap)) {
                 const auto order = orderOf(bitmap->format);
                 if (bitmap->size.width == 0 || bitmap->size.height == 0 || !order) {
-                    cursorImage_ = CursorImage{};
+                    cursorImage_ = std::make_shared<const CursorImage>();
                 } else {
-                    cursorImage_ = cursorFromBitmap(
+                    auto image = std::make_shared<CursorImage>(cursorFromBitmap(
                         SPA_PTROFF(bitmap, bitmap->offset, const std::uint8_t),
                         static_cast<int>(bitmap->size.width), static_cast<int>(bitmap->size.height),
-                        bitmap->stride, *order);
-                    cursorImage_.hotX = cursor->hotspot.x;
-                    cursorImage_.hotY = cursor->hotspot.y;
+                        bitmap->stride, *order));
+                    image->hotX = cursor->hotspot.x;
+                    image->hotY = cursor->hotspot.y;
+                    cursorImage_ = std::move(image);
                 }
             }
         }
         cursorX_ = cursor->position.x;
         cursorY_ = cursor->position.y;
-        cursorVisible_ = cursorImage_.width > 0;
+        cursorVisible_ = cursorImage_ && cursorImage_->width > 0;
         // The position is relative to the stream's picture; the window is
         // the crop within it. Samples keep the last position over the window.
         const Region window = crop_.width > 0 ? crop_ : Region{0, 0, width_, height_};
@@ -553,30 +453,42 @@ class Feed final : public WindowFeed, public std::enable_shared_from_this<Feed> 
         return true;
     }
 
-    // Emits the pending change now, or arms the timer for when the frame
-    // rate allows it.
+    // Copies `region` of a delivered picture into a slot of its own, which
+    // becomes the newest picture (the one before it is given up).
+    void keep(const std::uint8_t* pixels, int stride, PixelOrder order, const Region& region) {
+        // Always found: see configure().
+        const auto slot = pipeline_->acquire(/*evenWhenFull=*/true);
+        if (!slot) return;
+        copyRegion(pixels, stride, order, region, slots_[static_cast<std::size_t>(*slot)]);
+        if (newest_) pipeline_->release(*newest_);
+        newest_ = *slot;
+        newestRegion_ = region;
+        pending_ = true;
+    }
+
+    // Queues the newest picture (with the pointer over it) now, or arms the
+    // timer for when the frame rate and the encoder allow it.
     void emitDue(bool last = false) {
-        if (!recording_ || !pending_ || !havePicture_) return;
+        if (!recording_ || !pending_ || !newest_ || !pipeline_) return;
         const double now = platform::hostTimeNow();
-        if (!last && lastEmit_ && now < *lastEmit_ + interval_) {
-            armTimer(*lastEmit_ + interval_ - now);
+        const double next = pipeline_->nextPictureTime();
+        if (!last && now < next) {
+            armTimer(next - now);
             return;
         }
-        const auto slot = frames_->acquire();
-        if (!slot) { // the encoder is behind: try again one frame later
+        if (!pipeline_->hasRoom()) { // the encoder is behind: try again one frame later
             armTimer(interval_);
             return;
         }
-        auto& pixels = slots_[static_cast<std::size_t>(*slot)];
-        pixels = picture_;
+        std::shared_ptr<const recording::Overlay> overlay;
         if (config_.showsCursor && cursorVisible_)
-            drawCursor(pixels.data(), region_.width, region_.height, cursorImage_,
-                       cursorX_ - region_.x, cursorY_ - region_.y);
-        if (!firstFrame_) firstFrame_ = now;
-        frames_->push(recording::QueuedFrame{*slot, region_.width, region_.height,
-                                             region_.width * 4, now - *firstFrame_});
+            overlay = std::make_shared<CursorOverlay>(cursorImage_, cursorX_ - newestRegion_.x,
+                                                      cursorY_ - newestRegion_.y);
+        pipeline_->retain(*newest_);
+        if (!pipeline_->push(*newest_, newestRegion_.width, newestRegion_.height,
+                             newestRegion_.width * 4, now, std::move(overlay)))
+            return; // too early even for the last one, or finished
         pending_ = false;
-        lastEmit_ = now;
         deliver(FrameStatus::complete, now);
     }
 
@@ -615,7 +527,7 @@ class Feed final : public WindowFeed, public std::enable_shared_from_this<Feed> 
         if (finished_) return;
         finished_ = true;
         const double stoppedAt = platform::hostTimeNow();
-        if (encoder_) encoder_->finish(firstFrame_ ? stoppedAt - *firstFrame_ : 0);
+        if (pipeline_) pipeline_->finish(stoppedAt);
         deliver(FrameStatus::stopped, stoppedAt);
         if (onStopped_) onStopped_();
     }
@@ -638,15 +550,15 @@ class Feed final : public WindowFeed, public std::enable_shared_from_this<Feed> 
     int height_ = 0;
     Region crop_;
     Region region_;
-    std::vector<std::uint8_t> picture_; // the window's latest picture, BGRA
-    CursorImage cursorImage_;
+    std::vector<std::uint8_t> picture_; // the window's latest picture before recording, BGRA
+    std::optional<int> newest_;         // while recording: the slot of the newest picture
+    Region newestRegion_;
+    std::shared_ptr<const CursorImage> cursorImage_;
     int cursorX_ = 0;
     int cursorY_ = 0;
     bool cursorVisible_ = false;
     bool recording_ = false;
-    bool pending_ = false;
-    std::optional<double> lastEmit_;
-    std::optional<double> firstFrame_;
+    bool pending_ = false; // the newest picture or the pointer changed since the last queued
     std::optional<std::string> endedReason_;
 
     // The first picture, waited for by connect.
@@ -667,9 +579,8 @@ class Feed final : public WindowFeed, public std::enable_shared_from_this<Feed> 
     platform::StreamOutput* output_ = nullptr;
     runtime::Queue* outputQueue_ = nullptr;
     platform::RecordingOutputDelegate* recordingDelegate_ = nullptr;
-    std::unique_ptr<recording::FrameQueue> frames_;
     std::vector<std::vector<std::uint8_t>> slots_;
-    std::unique_ptr<recording::MovieEncoder> encoder_;
+    std::unique_ptr<recording::MoviePipeline> pipeline_;
 
     std::mutex stopLock_;
     bool stopped_ = false;

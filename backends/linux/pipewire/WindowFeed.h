@@ -2,7 +2,7 @@
 // The PipeWire stream of one screen-cast window, received from the moment
 // the window is chosen: it keeps the window's latest picture and the
 // pointer from the stream's metadata, and records behind the WindowStream
-// interface into the same encoder and movie writer as other window streams.
+// interface into the same recording pipeline as other window streams.
 #include "pipewire/Pictures.h"
 #include "platform/Pointer.h"
 #include "platform/ScreenCapture.h"

@@ -28,18 +28,8 @@ void UtteranceSplitter::addFrame(std::size_t frameStart) {
         sum += x * x;
     }
     const double db = 10.0 * std::log10(sum / s_.frameSamples + 1e-12);
-    // The floor starts at a quiet room's level, not at the first frame, which
-    // may well be speech; quieter frames pull it down at once.
-    if (!floorSet_) {
-        floor_ = s_.initialFloorDb;
-        floorSet_ = true;
-    }
-    if (db < floor_) {
-        floor_ = db;
-    } else {
-        floor_ += s_.floorRiseDbPerFrame;
-    }
-    const bool speech = db > std::max(s_.absoluteFloorDb, floor_ + s_.speechOverFloorDb);
+    const double floor = backgroundAfter(static_cast<float>(db));
+    const bool speech = db > std::max(s_.absoluteFloorDb, floor + s_.speechOverFloorDb);
     energy_.push_back(static_cast<float>(db));
     speech_.push_back(speech ? 1 : 0);
     if (speech) {
@@ -65,6 +55,42 @@ void UtteranceSplitter::addFrame(std::size_t frameStart) {
         const auto quietest = std::min_element(half, energy_.end());
         emitFrames(static_cast<std::size_t>(quietest - energy_.begin()) + 1);
     }
+}
+
+namespace {
+// Frame levels are counted in half-dB bins from -130 dB (digital silence) up.
+constexpr double lowestBinDb = -130;
+constexpr double binDb = 0.5;
+constexpr std::size_t binCount = 300;
+} // namespace
+
+double UtteranceSplitter::backgroundAfter(float db) {
+    const auto window = static_cast<std::size_t>(std::max(1, s_.floorWindowFrames));
+    if (binCounts_.empty()) binCounts_.assign(binCount, 0);
+    const double position = std::floor((db - lowestBinDb) / binDb);
+    const auto bin =
+        static_cast<std::uint16_t>(std::clamp(position, 0.0, static_cast<double>(binCount - 1)));
+    if (recentBins_.size() < window) {
+        recentBins_.push_back(bin);
+    } else {
+        --binCounts_[recentBins_[recentNext_]];
+        recentBins_[recentNext_] = bin;
+        recentNext_ = (recentNext_ + 1) % window;
+    }
+    ++binCounts_[bin];
+    ++framesSeen_;
+
+    const auto heardFrames = recentBins_.size();
+    const auto wanted = std::max<std::size_t>(
+        1, static_cast<std::size_t>(std::ceil(s_.floorShare * static_cast<double>(heardFrames))));
+    std::size_t counted = 0;
+    std::size_t level = 0;
+    while (level + 1 < binCount && (counted += binCounts_[level]) < wanted)
+        ++level;
+    const double heard = lowestBinDb + (static_cast<double>(level) + 1) * binDb;
+    // Until a whole window has been heard the file may have begun with
+    // speech: the background is then taken as no louder than a quiet room.
+    return heardFrames < window ? std::min(heard, s_.initialFloorDb) : heard;
 }
 
 void UtteranceSplitter::emitFrames(std::size_t frames) {

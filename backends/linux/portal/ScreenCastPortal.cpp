@@ -22,6 +22,7 @@ constexpr const char* kObjectPath = "/org/freedesktop/portal/desktop";
 constexpr const char* kScreenCast = "org.freedesktop.portal.ScreenCast";
 constexpr const char* kRequest = "org.freedesktop.portal.Request";
 constexpr const char* kSession = "org.freedesktop.portal.Session";
+constexpr int kCloseMilliseconds = 500;
 
 struct VariantFree {
     void operator()(GVariant* v) const { g_variant_unref(v); }
@@ -258,9 +259,10 @@ class Portal final : public ScreenCastPortal {
     void close() override {
         if (session_.empty() || closed_.exchange(true)) return;
         GError* raw = nullptr;
-        Variant reply(g_dbus_connection_call_sync(connection_.get(), kBusName, session_.c_str(),
-                                                  kSession, "Close", nullptr, nullptr,
-                                                  G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, &raw));
+        // The movie and the click log wait on this: a hung portal gets half a second.
+        Variant reply(g_dbus_connection_call_sync(
+            connection_.get(), kBusName, session_.c_str(), kSession, "Close", nullptr, nullptr,
+            G_DBUS_CALL_FLAGS_NONE, kCloseMilliseconds, nullptr, &raw));
         Error error(raw); // the session may be gone already
         g_dbus_connection_flush_sync(connection_.get(), nullptr, nullptr);
     }

@@ -3,8 +3,17 @@
 // thread. Pictures live in a fixed set of buffers (slots); at most `depth`
 // wait to be encoded. When every slot is busy the capture drops its frame
 // instead of waiting, so capture never stalls behind a slow encoder.
+//
+// A slot is busy while anyone holds it: the capture from acquire() on, each
+// queued entry until the encoder is done with it, and any further hold taken
+// with retain(), which lets a source queue the same picture again (with a new
+// overlay) without copying it.
+#include "recording/Overlay.h"
+
+#include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <vector>
@@ -17,34 +26,52 @@ struct QueuedFrame {
     int height = 0;
     int stride = 0;
     double time = 0; // seconds on the movie's timeline
-    // No picture: a still moment at `time`, where the movie may repeat its
-    // last picture (MovieWriter::refresh). Holds no slot.
+    // Drawn over the picture for this frame alone (may be empty).
+    std::shared_ptr<const Overlay> overlay;
+    // No picture: a still moment at `time`, where the movie repeats its last
+    // picture as a key frame (MovieWriter::refresh). Holds no slot.
     bool refresh = false;
 };
 
 class FrameQueue {
   public:
-    FrameQueue(int depth, int slots) : depth_(static_cast<std::size_t>(depth)) {
+    FrameQueue(int depth, int slots)
+        : depth_(static_cast<std::size_t>(depth)), holds_(static_cast<std::size_t>(slots), 0) {
         for (int i = slots - 1; i >= 0; --i)
             free_.push_back(i);
     }
 
-    // A slot to capture into, or nothing when all are in use.
-    std::optional<int> acquire() {
+    // A slot to capture into (held by the caller), or nothing when all are
+    // in use or (unless `evenWhenFull`) enough pictures wait already.
+    std::optional<int> acquire(bool evenWhenFull = false) {
         std::lock_guard guard(lock_);
-        if (free_.empty() || pictures_ >= depth_) return std::nullopt;
+        if (free_.empty() || (!evenWhenFull && pictures_ >= depth_)) return std::nullopt;
         const int slot = free_.back();
         free_.pop_back();
+        holds_[static_cast<std::size_t>(slot)] = 1;
         return slot;
     }
 
-    void release(int slot) {
+    // One more hold on a busy slot.
+    void retain(int slot) {
         std::lock_guard guard(lock_);
-        free_.push_back(slot);
+        ++holds_[static_cast<std::size_t>(slot)];
     }
 
-    // Queues a captured frame (its slot stays busy until the encoder releases
-    // it) or a refresh.
+    // Gives up one hold; the slot is free again once nobody holds it.
+    void release(int slot) {
+        std::lock_guard guard(lock_);
+        if (--holds_[static_cast<std::size_t>(slot)] == 0) free_.push_back(slot);
+    }
+
+    // Whether one more picture may be queued now.
+    bool hasRoom() {
+        std::lock_guard guard(lock_);
+        return pictures_ < depth_;
+    }
+
+    // Queues a captured frame (one hold of its slot passes to the queue and
+    // is released by the encoder) or a refresh.
     void push(const QueuedFrame& frame) {
         {
             std::lock_guard guard(lock_);
@@ -54,17 +81,21 @@ class FrameQueue {
         ready_.notify_one();
     }
 
-    // The next frame to encode; nothing once closed and drained.
-    std::optional<QueuedFrame> pop() {
+    enum class Wait { frame, timeout, closed };
+
+    // The next frame to encode, waiting at most until `deadline`.
+    Wait pop(std::chrono::steady_clock::time_point deadline, QueuedFrame& frame) {
         std::unique_lock guard(lock_);
-        ready_.wait(guard, [&] { return closed_ || !waiting_.empty(); });
-        if (waiting_.empty()) return std::nullopt;
-        const QueuedFrame frame = waiting_.front();
+        if (!ready_.wait_until(guard, deadline, [&] { return closed_ || !waiting_.empty(); }))
+            return Wait::timeout;
+        if (waiting_.empty()) return Wait::closed;
+        frame = waiting_.front();
         waiting_.pop_front();
         if (!frame.refresh) --pictures_;
-        return frame;
+        return Wait::frame;
     }
 
+    // No more frames are queued; those waiting are still handed out.
     void close() {
         {
             std::lock_guard guard(lock_);
@@ -79,6 +110,7 @@ class FrameQueue {
     std::condition_variable ready_;
     std::deque<QueuedFrame> waiting_;
     std::size_t pictures_ = 0; // refreshes in waiting_ do not count against depth_
+    std::vector<int> holds_;
     std::vector<int> free_;
     bool closed_ = false;
 };

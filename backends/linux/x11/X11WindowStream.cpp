@@ -2,8 +2,7 @@
 
 #include "io/UniqueFd.h"
 #include "platform/HostClock.h"
-#include "recording/FrameQueue.h"
-#include "recording/MovieEncoder.h"
+#include "recording/MoviePipeline.h"
 #include "x11/ShmSegment.h"
 #include "x11/WindowSource.h"
 #include "x11/XcbConnection.h"
@@ -21,9 +20,7 @@ namespace quorvane::backends::x11 {
 namespace {
 
 using platform::FrameStatus;
-using recording::FrameQueue;
-using recording::MovieEncoder;
-using recording::QueuedFrame;
+using recording::MoviePipeline;
 
 // An eventfd that wakes the capture thread when a stop is asked for.
 class Wakeup {
@@ -41,27 +38,16 @@ class Wakeup {
     io::UniqueFd fd_;
 };
 
-// The encoder's quickest preset at every size: it keeps 1080p at 60
-// frames a second within two cores (measured in bench/record-window, where
-// ffmpeg's own grabber is held to the same preset and rate factor).
-constexpr const char* moviePreset = "ultrafast";
-
-// Under one second with the time a tick and the encoder may take on top.
-constexpr double keyFrameSeconds = 0.75;
-// How often a still window tells the encoder the time (see QueuedFrame::refresh).
-constexpr double refreshSeconds = 0.05;
-
 class Stream final : public platform::WindowStream {
   public:
     Stream(const platform::ContentFilter& filter, const platform::StreamConfiguration& config,
            platform::StreamDelegate& delegate)
         : window_(filter.window.windowID), config_(config), delegate_(delegate),
-          frames_(config.queueDepth, config.queueDepth + 2),
           slots_(static_cast<std::size_t>(config.queueDepth + 2)) {}
 
     ~Stream() override {
         stopCapture();
-        encoder_.reset();
+        pipeline_.reset();
         slots_.clear();
         source_.reset();
     }
@@ -73,31 +59,23 @@ class Stream final : public platform::WindowStream {
 
     void addRecordingOutput(const platform::RecordingOutputConfiguration& configuration,
                             platform::RecordingOutputDelegate& delegate) override {
-        platform::MovieSettings settings;
-        settings.path = configuration.outputPath;
-        settings.video.width = config_.width;
-        settings.video.height = config_.height;
-        // A key frame, and with it a fragment on disk, at least this often,
-        // still pictures included: a killed recorder loses under a second.
-        settings.video.keyFrameSeconds = keyFrameSeconds;
-        settings.video.expectedFps =
-            static_cast<double>(config_.frameIntervalScale) / config_.frameIntervalValue;
-        settings.video.preset = moviePreset;
-        settings.video.zeroLatency = true;
+        recording::PipelineSettings pipeline;
+        pipeline.fps = config_.frameIntervalScale / std::max(1, config_.frameIntervalValue);
+        pipeline.depth = config_.queueDepth;
+        pipeline.slots = static_cast<int>(slots_.size());
         std::unique_ptr<platform::MovieWriter> writer;
         try {
-            writer = platform::openMovieWriter(settings);
+            writer = platform::openMovieWriter(recording::windowMovieSettings(
+                configuration.outputPath, config_.width, config_.height, pipeline.fps));
         } catch (const platform::MovieError& e) {
             throw platform::ScreenCaptureError("Quorvane cannot write the movie " +
                                                configuration.outputPath + ": " + e.what());
         }
         recordingDelegate_ = &delegate;
         outputPath_ = configuration.outputPath;
-        encoder_ = std::make_unique<MovieEncoder>(
-            std::move(writer), frames_,
-            [this](int slot) -> const std::uint8_t* {
-                return slots_[static_cast<std::size_t>(slot)]->data();
-            },
+        pipeline_ = std::make_unique<MoviePipeline>(
+            std::move(writer), pipeline,
+            [this](int slot) { return slots_[static_cast<std::size_t>(slot)]->data(); },
             [this](const std::string& description) {
                 recordingDelegate_->recordingOutputDidFail(description);
             });
@@ -117,7 +95,7 @@ class Stream final : public platform::WindowStream {
                     "Quorvane could not take a picture of the window.");
         } catch (...) {
             // A recording that never started leaves no movie behind.
-            encoder_.reset();
+            pipeline_.reset();
             if (!outputPath_.empty()) ::unlink(outputPath_.c_str());
             throw;
         }
@@ -151,52 +129,42 @@ class Stream final : public platform::WindowStream {
         });
     }
 
-    // Takes a picture when the window changed. True when one was queued.
+    // Takes a picture when the window changed and the frame rate allows
+    // one. True when one was queued.
     bool tick(double now) {
         if (!source_->changed()) {
             deliver(FrameStatus::idle, now);
-            refreshIfStill(now);
             return false;
         }
-        const auto slot = frames_.acquire();
+        if (!pipeline_ || now < pipeline_->nextPictureTime()) return false;
+        const auto slot = pipeline_->acquire();
         if (!slot) return false; // the encoder is behind: the change is taken next time
         try {
             ensureSlot(*slot);
         } catch (const platform::ScreenCaptureError&) {
-            frames_.release(*slot);
+            pipeline_->release(*slot);
             return false;
         }
         const double taken = platform::hostTimeNow();
         if (!source_->capture(*slots_[static_cast<std::size_t>(*slot)])) {
-            frames_.release(*slot);
+            pipeline_->release(*slot);
             deliver(FrameStatus::idle, now);
-            refreshIfStill(now);
             return false;
         }
-        if (!firstFrame_) firstFrame_ = taken;
-        lastQueued_ = taken;
-        frames_.push(QueuedFrame{*slot, source_->width(), source_->height(), source_->width() * 4,
-                                 taken - *firstFrame_});
+        if (!pipeline_->push(*slot, source_->width(), source_->height(), source_->width() * 4,
+                             taken))
+            return false;
         deliver(FrameStatus::complete, taken);
         return true;
-    }
-
-    // While nothing changes the encoder still hears the time now and then,
-    // and repeats the picture when a key frame is due.
-    void refreshIfStill(double now) {
-        if (!firstFrame_ || now - lastQueued_ < refreshSeconds) return;
-        lastQueued_ = now;
-        QueuedFrame refresh;
-        refresh.refresh = true;
-        refresh.time = now - *firstFrame_;
-        frames_.push(refresh);
     }
 
     void run() {
         const double interval =
             static_cast<double>(config_.frameIntervalValue) / config_.frameIntervalScale;
-        const double start = platform::hostTimeNow();
-        std::int64_t n = 0;
+        // Ticks on the movie's frame grid, which the first picture started.
+        const double start = pipeline_ ? pipeline_->firstPicture().value_or(platform::hostTimeNow())
+                                       : platform::hostTimeNow();
+        std::int64_t n = 1;
         std::optional<std::string> reason;
         const int xfd = xcb_get_file_descriptor(connection_->get());
         while (!stopRequested_) {
@@ -221,7 +189,7 @@ class Stream final : public platform::WindowStream {
                          static_cast<std::int64_t>(std::floor((now - start) / interval)) + 1);
         }
         const double stoppedAt = platform::hostTimeNow();
-        if (encoder_) encoder_->finish(firstFrame_ ? stoppedAt - *firstFrame_ : 0);
+        if (pipeline_) pipeline_->finish(stoppedAt);
         deliver(FrameStatus::stopped, stoppedAt);
         if (reason && !stopRequested_) delegate_.streamDidStop(*reason);
     }
@@ -236,11 +204,8 @@ class Stream final : public platform::WindowStream {
 
     std::unique_ptr<XcbConnection> connection_;
     std::unique_ptr<WindowSource> source_;
-    FrameQueue frames_;
     std::vector<std::unique_ptr<ShmSegment>> slots_;
-    std::unique_ptr<MovieEncoder> encoder_;
-    std::optional<double> firstFrame_; // host time of the first picture taken
-    double lastQueued_ = 0;            // host time of the newest picture or refresh queued
+    std::unique_ptr<MoviePipeline> pipeline_;
 
     Wakeup wakeup_;
     std::atomic<bool> stopRequested_{false};

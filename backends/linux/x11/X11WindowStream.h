@@ -1,7 +1,7 @@
 #pragma once
 // The single-window stream on X11: one thread captures the window at a
-// steady rate (absolute deadlines), another encodes into the movie, with a
-// bounded queue between them that drops rather than blocks.
+// steady rate (absolute deadlines) into the recording pipeline, which
+// paces, encodes and finishes the movie.
 #include "platform/WindowStream.h"
 
 #include <memory>

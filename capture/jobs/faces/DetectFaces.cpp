@@ -50,8 +50,21 @@ json::Object faceObject(const platform::FaceObservation& observation) {
     };
 }
 
+double enlargementFor(double longSide, double examinedSide, double most) {
+    if (!(longSide > 0)) return 1;
+    return std::clamp(examinedSide / longSide, 1.0, most);
+}
+
 double pictureEnlargement(const platform::Picture& picture) {
-    return std::max(picture.width, picture.height) <= smallPictureSide ? 2 : 1;
+    return enlargementFor(std::max(picture.width, picture.height), stillExaminedSide,
+                          mostStillEnlargement);
+}
+
+double frameEnlargement(double shownWidth, double shownHeight) {
+    // Pictures are taken scaled down to fit maxFrameSide.
+    const double longSide =
+        std::min<double>(std::max(std::fabs(shownWidth), std::fabs(shownHeight)), maxFrameSide);
+    return enlargementFor(longSide, frameExaminedSide, mostFrameEnlargement);
 }
 
 json::Array faceObjects(const std::vector<platform::FaceObservation>& observations) {

@@ -17,20 +17,27 @@
 
 namespace quorvane::jobs::faces {
 
-// Pictures from a video are scaled down to fit this bound before detection.
-inline constexpr int maxFrameSide = 1280;
+// Pictures from a video larger than this are scaled down to fit it while
+// they are converted, for memory; smaller ones are examined at their own size
+// or larger, never smaller.
+inline constexpr int maxFrameSide = 4096;
 // Still pictures larger than this are scaled down to fit it while they are
 // read: detection memory and time grow with the pixels, and positions are
 // fractions, so they do not change.
 inline constexpr int maxPictureSide = 4096;
-// Still pictures up to this size are looked at twice as large, so that faces
-// of about 40 px reach the detector's 80-px window.
-inline constexpr int smallPictureSide = 1000;
-// Video frames are looked at this much larger, so that faces of 55 px in a
-// 720p video are found: one step of the detector's own pyramid (5/6) above
-// the frame, at about 1.5 times the work. At the frame's own size faces
-// below about 58 px are missed.
-inline constexpr double frameEnlargement = 1.2;
+// The detector's window finds faces of about 60 px. Pictures are looked at
+// enlarged so that their long side reaches an examined size, by at most a
+// greatest factor. The examined size grows with the picture's (a face found
+// in one picture is found in the same picture a pixel larger), and below
+// the examined size smaller faces are found:
+// - stills up to 1000 px at twice their size (faces of about 30 px), then
+//   at 2000 px up to 2000 px, then at their own size;
+// - video pictures up to 1280 px at 1.2 times (faces of 55 px in 720p), then
+//   at 1536 px up to 1536 px, then at their own size (faces of about 60 px).
+inline constexpr double stillExaminedSide = 2000;
+inline constexpr double mostStillEnlargement = 2;
+inline constexpr double frameExaminedSide = 1536;
+inline constexpr double mostFrameEnlargement = 1.2;
 
 using PictureReading =
     std::function<std::optional<platform::StoredPicture>(const std::string&, int maxSide)>;
@@ -55,8 +62,12 @@ platform::Picture uprightPicture(const platform::Picture& stored, std::uint32_t 
 // top-left origin, rounded, exact decimals.
 json::Object faceObject(const platform::FaceObservation& observation);
 
-// How much larger than it is a still picture is looked at.
+// How much larger than it is a picture whose long side is `longSide` is
+// looked at: enough to reach `examinedSide`, at least 1, at most `most`.
+double enlargementFor(double longSide, double examinedSide, double most);
+// The same for a still picture, and for video pictures of a shown size.
 double pictureEnlargement(const platform::Picture& picture);
+double frameEnlargement(double shownWidth, double shownHeight);
 
 // Face objects for observations, in their order.
 json::Array faceObjects(const std::vector<platform::FaceObservation>& observations);

@@ -55,7 +55,8 @@ json::Object facesInVideo(const std::string& path, double every, std::int64_t ma
     std::size_t lastNumber = 0;
     std::vector<DetectionPool::Outcome> outcomes;
     {
-        DetectionPool pool(detectors, frameEnlargement, 2 * detectors.size());
+        DetectionPool pool(detectors, frameEnlargement(shown.width, shown.height),
+                           2 * detectors.size());
         for (std::int64_t i = 0; i < maxFrames; ++i) {
             // A product each time: summing the interval would drift.
             const double t = every * static_cast<double>(i);

@@ -149,7 +149,9 @@ void ClickLog::writeWhileSampling(const std::string& videoFile) {
         interimPath_ = clicklog::sideFilePath(videoFile);
     } catch (const std::exception&) {
         // The current directory is gone: only the final write will tell.
+        return;
     }
+    writer_ = std::make_unique<runtime::SerialQueue>("quorvane.clicks.writer");
 }
 
 void ClickLog::tick() {
@@ -160,7 +162,7 @@ void ClickLog::tick() {
     const bool down = (pointer_->pressedMouseButtons() & 1u) != 0;
     const int presses = pointer_->primaryPresses();
 
-    bool writeNow = false;
+    bool writeSoon = false;
     {
         std::lock_guard guard(lock_);
         // Every press counts, even one that came and went between two ticks.
@@ -171,21 +173,30 @@ void ClickLog::tick() {
         wasDown_ = down;
         if (ticks_ % ticksPerPointerSample == 0) pointerSamples_.push_back(sample);
         ++ticks_;
-        writeNow = interimPath_ && !written_ && ticks_ % ticksPerInterimWrite == 0;
+        // One write at a time waits: a slow disk makes them rarer, not queued up.
+        writeSoon = writer_ && !written_ && !interimQueued_ && ticks_ % ticksPerInterimWrite == 0;
+        if (writeSoon) interimQueued_ = true;
     }
-    if (writeNow) writeInterim();
+    if (writeSoon) {
+        std::weak_ptr<ClickLog> weak = weak_from_this();
+        writer_->async([weak] {
+            if (auto log = weak.lock()) log->writeInterim();
+        });
+    }
 }
 
 void ClickLog::writeInterim() {
     std::lock_guard writing(writeLock_);
-    std::optional<std::string> text;
+    Snapshot samples;
     {
         std::lock_guard guard(lock_);
+        interimQueued_ = false;
         if (written_) return; // finished or discarded meanwhile
-        text = sideFileText();
+        samples = snapshot();
     }
+    const auto text = sideFileText(frame_, std::move(samples));
     // The process ending is what this guards against, not a power cut: no
-    // flush to the disk, which could hold up the sampling.
+    // flush to the disk.
     if (text && clicklog::writeAtomically(*interimPath_, *text, false)) interimWritten_ = true;
 }
 
@@ -194,34 +205,49 @@ void ClickLog::noteFirstFrame(double time) {
     if (!firstFrame_) firstFrame_ = time;
 }
 
-std::optional<std::string> ClickLog::sideFileText() {
-    double timeBase = 0;
-    if (firstFrame_)
-        timeBase = *firstFrame_;
-    else if (!clicks_.empty())
-        timeBase = clicks_.front().time;
-    else if (!pointerSamples_.empty())
-        timeBase = pointerSamples_.front().time;
+void ClickLog::noteEnd(double time) {
+    std::lock_guard guard(lock_);
+    if (!end_ || time < *end_) end_ = time;
+}
 
-    auto before = [timeBase](const Sample& s) { return s.time < timeBase; };
+ClickLog::Snapshot ClickLog::snapshot() {
+    return Snapshot{clicks_, pointerSamples_, firstFrame_, end_};
+}
+
+std::optional<std::string> ClickLog::sideFileText(const platform::Rect& frame, Snapshot samples) {
+    double timeBase = 0;
+    if (samples.firstFrame)
+        timeBase = *samples.firstFrame;
+    else if (!samples.clicks.empty())
+        timeBase = samples.clicks.front().time;
+    else if (!samples.pointer.empty())
+        timeBase = samples.pointer.front().time;
+
+    // Only what lies within the movie: from the time base to its end.
+    auto within = [&](const Sample& s) {
+        return s.time >= timeBase && (!samples.end || s.time <= *samples.end);
+    };
     std::vector<Sample> clicks;
-    std::copy_if(clicks_.begin(), clicks_.end(), std::back_inserter(clicks),
-                 [&](const Sample& s) { return !before(s); });
+    std::copy_if(samples.clicks.begin(), samples.clicks.end(), std::back_inserter(clicks), within);
     std::vector<Sample> pointer;
-    std::copy_if(pointerSamples_.begin(), pointerSamples_.end(), std::back_inserter(pointer),
-                 [&](const Sample& s) { return !before(s); });
+    std::copy_if(samples.pointer.begin(), samples.pointer.end(), std::back_inserter(pointer),
+                 within);
     pointer = clicklog::thin(std::move(pointer));
-    return json::trySerialize(clicklog::sideFile(frame_, clicks, pointer, timeBase));
+    return json::trySerialize(clicklog::sideFile(frame, clicks, pointer, timeBase));
 }
 
 std::optional<std::string> ClickLog::finish(const std::string& videoFile) {
+    Snapshot samples;
+    {
+        std::lock_guard guard(lock_);
+        timer_.reset();
+        if (written_) return std::nullopt;
+        written_ = true; // a write while sampling that has not begun yet does nothing
+        samples = snapshot();
+    }
+    // One already under way ends before the final write begins.
     std::lock_guard writing(writeLock_);
-    std::lock_guard guard(lock_);
-    timer_.reset();
-    if (written_) return std::nullopt;
-    written_ = true;
-
-    auto text = sideFileText();
+    auto text = sideFileText(frame_, std::move(samples));
     if (!text) return std::nullopt;
     std::string path;
     try {
@@ -231,6 +257,10 @@ std::optional<std::string> ClickLog::finish(const std::string& videoFile) {
     }
     if (!clicklog::writeAtomically(path, *text)) return std::nullopt;
     return path;
+}
+
+void ClickLog::waitForWrites() {
+    if (writer_) writer_->sync([] {});
 }
 
 void ClickLog::discard() {

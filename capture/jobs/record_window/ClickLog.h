@@ -31,7 +31,8 @@ class ClickLog : public std::enable_shared_from_this<ClickLog> {
 
     // Also writes the side file of `videoFile` about once a second while
     // sampling, so that a recorder that is killed leaves one that covers all
-    // but its last second. Called before start().
+    // but its last second. The writing happens on a thread of its own: a
+    // slow disk never holds up the sampling. Called before start().
     void writeWhileSampling(const std::string& videoFile);
 
     // Starts sampling on `queue` (the main run loop): at once, then every
@@ -47,6 +48,10 @@ class ClickLog : public std::enable_shared_from_this<ClickLog> {
     // the first call counts.
     void noteFirstFrame(double time);
 
+    // Notes a host-clock time at or before the movie's end: samples after
+    // it are not written. The earliest time noted counts.
+    void noteEnd(double time);
+
     // Stops sampling and writes the side file beside `videoFile` (the path
     // as given). Returns its absolute path; nothing when it was written
     // before or could not be written.
@@ -56,20 +61,33 @@ class ClickLog : public std::enable_shared_from_this<ClickLog> {
     // recording failed. Later calls of finish write nothing.
     void discard();
 
+    // Returns once the writes while sampling asked for so far are done.
+    void waitForWrites();
+
     // The host clock now, in seconds (the clock the samples are taken on).
     double now() { return pointer_->now(); }
 
   private:
-    // The side file's bytes for the samples so far; nothing when they cannot
-    // be serialized. Called under lock_.
-    std::optional<std::string> sideFileText();
+    // What the side file is made from, copied under lock_ so that the
+    // sampling never waits for the serializing.
+    struct Snapshot {
+        std::vector<Sample> clicks;
+        std::vector<Sample> pointer;
+        std::optional<double> firstFrame;
+        std::optional<double> end;
+    };
+    Snapshot snapshot(); // called under lock_
+    static std::optional<std::string> sideFileText(const platform::Rect& frame, Snapshot samples);
     void writeInterim();
 
-    // Taken before lock_ around every write of the side file, so that a
-    // write made while sampling never lands after the final one.
+    // Taken around every write of the side file (before lock_, never with it
+    // held during the write), so that a write made while sampling never
+    // lands after the final one.
     std::mutex writeLock_;
     std::optional<std::string> interimPath_; // set before start, then read only
     bool interimWritten_ = false;            // guarded by writeLock_
+    // Where the side file is written while sampling (set before start).
+    std::unique_ptr<runtime::SerialQueue> writer_;
     std::mutex lock_;
     const platform::Rect frame_;
     const std::shared_ptr<platform::PointerSource> pointer_;
@@ -77,6 +95,8 @@ class ClickLog : public std::enable_shared_from_this<ClickLog> {
     std::vector<Sample> clicks_;
     std::vector<Sample> pointerSamples_;
     std::optional<double> firstFrame_;
+    std::optional<double> end_;
+    bool interimQueued_ = false; // a write while sampling waits on writer_
     bool wasDown_ = false;
     std::int64_t ticks_ = 0;
     bool written_ = false;

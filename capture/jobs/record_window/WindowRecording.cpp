@@ -75,6 +75,12 @@ std::shared_ptr<ClickLog> WindowRecording::clickLog() const {
     return clickLog_;
 }
 
+bool WindowRecording::beginStop() {
+    if (stopping_.exchange(true)) return false;
+    if (auto log = clickLog()) log->noteEnd(log->now());
+    return true;
+}
+
 json::Object WindowRecording::stoppedEvent() {
     json::Object event;
     event["ok"] = true;
@@ -89,6 +95,9 @@ json::Object WindowRecording::stoppedEvent() {
 void WindowRecording::streamDidOutputFrame(const platform::FrameInfo& frame) {
     auto log = clickLog();
     if (!log) return;
+    // The movie ended there (a stream that stopped by itself, too).
+    if (frame.status == platform::FrameStatus::stopped && std::isfinite(frame.presentationTime))
+        log->noteEnd(frame.presentationTime);
     // Only a complete frame fixes the click log's time base.
     if (frame.status != platform::FrameStatus::complete) return;
     double t = frame.presentationTime;
@@ -105,6 +114,9 @@ void WindowRecording::streamDidStop(const std::string& description) {
     // A stop sequence under way prints its own event.
     if (stopping_.load()) return;
     endingLock_.lock();
+    // The frame statuses posted so far, the movie's end among them, are
+    // taken in before the click log is finished.
+    if (frames_ && !frames_->isCurrent()) frames_->sync([] {});
     auto event = stoppedEvent();
     event["reason"] = description;
     shell::finish(event, 0);

@@ -41,8 +41,9 @@ class WindowRecording final : public platform::StreamOutput,
     std::shared_ptr<platform::WindowStream> stream() const;
 
     // True for the first caller only, which then stops the capture and
-    // calls finishStopped; later stop triggers do nothing.
-    bool beginStop() { return !stopping_.exchange(true); }
+    // calls finishStopped; later stop triggers do nothing. The movie ends
+    // after this moment: pointer samples taken later are not kept.
+    bool beginStop();
 
     // The stopped event as the final line, exit status 0.
     [[noreturn]] void finishStopped();
