@@ -22,8 +22,8 @@ PERMISSION = ("Quorvane is not allowed to record the screen yet. Switch it on in
 class Recorder:
     """One running record-window process whose lines are read as they come."""
 
-    def __init__(self, env, *args):
-        self.proc = subprocess.Popen([CAPTURE, "record-window", *args], env=env,
+    def __init__(self, env, *args, prefix=()):
+        self.proc = subprocess.Popen([*prefix, CAPTURE, "record-window", *args], env=env,
                                      stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                      stderr=subprocess.DEVNULL)
         self.buffer = b""

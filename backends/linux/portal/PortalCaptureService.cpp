@@ -1,6 +1,7 @@
 // The portal path of window recording on a Wayland session: the window
 // picker (or a restored choice) through the ScreenCast portal, and the
 // chosen window's PipeWire stream as a window capture service.
+#include "input/DevicePresses.h"
 #include "pipewire/WindowFeed.h"
 #include "platform/PortalCapture.h"
 #include "portal/ScreenCastPortal.h"
@@ -120,7 +121,9 @@ class Routing final : public platform::WindowCaptureService {
 
     std::unique_ptr<platform::PointerSource> makePointerSource() override {
         if (!portalWindow_) return others_->makePointerSource();
-        return service_->feed()->makePointer(portalWindow_->frame);
+        // A screen cast carries no buttons: presses come from the pointer
+        // devices the user may read.
+        return input::withDevicePresses(service_->feed()->makePointer(portalWindow_->frame));
     }
 
   private:
