@@ -199,6 +199,14 @@ class WaylandClicks(unittest.TestCase):
         time.sleep(0.1)
         devices.send("event4", (EV_KEY, BTN_LEFT, 0))
         time.sleep(0.3)
+        # A press off the window (the stream then tells no position): not
+        # inside, never at a place over the window.
+        pointer.to(3, 3)
+        time.sleep(0.3)
+        devices.send("event4", (EV_KEY, BTN_LEFT, 1))
+        time.sleep(0.1)
+        devices.send("event4", (EV_KEY, BTN_LEFT, 0))
+        time.sleep(0.3)
 
         status, stopped = recorder.stop()
         self.assertEqual(status, 0, stopped)
@@ -206,7 +214,10 @@ class WaylandClicks(unittest.TestCase):
         with open(stopped["clicks"]) as f:
             log = json.load(f)
         clicks = log["clicks"]
-        self.assertEqual(len(clicks), 4, clicks)
+        self.assertEqual(len(clicks), 5, clicks)
+        outside = clicks.pop()
+        self.assertFalse(outside["inside"], outside)
+        self.assertTrue(outside["x"] in (0, 1) or outside["y"] in (0, 1), outside)
 
         # Each click at its tick: the gaps between them are the presses'
         # gaps, within two ticks.

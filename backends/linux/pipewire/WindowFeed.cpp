@@ -20,6 +20,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace quorvane::backends::pipewire {
@@ -226,10 +227,11 @@ class Feed final : public WindowFeed, public std::enable_shared_from_this<Feed> 
         return std::make_unique<FeedPointer>(shared_from_this(), frame);
     }
 
-    // Where the pointer was last seen over the window, from its top-left.
-    platform::Point pointerInWindow() {
+    // Where the pointer was last seen, from the window's top-left, and
+    // whether it is over the window now.
+    std::pair<platform::Point, bool> pointerInWindow() {
         std::lock_guard guard(pointerLock_);
-        return pointer_;
+        return {pointer_, pointerOver_};
     }
 
     // --- the recording (WindowStream) side --------------------------------
@@ -419,6 +421,8 @@ class Feed final : public WindowFeed, public std::enable_shared_from_this<Feed> 
             // The compositor names no pointer: it is not over the window.
             const bool was = cursorVisible_;
             cursorVisible_ = false;
+            std::lock_guard guard(pointerLock_);
+            pointerOver_ = false;
             return was;
         }
         if (cursor->bitmap_offset >= sizeof(spa_meta_cursor)) {
@@ -446,10 +450,9 @@ class Feed final : public WindowFeed, public std::enable_shared_from_this<Feed> 
         const Region window = crop_.width > 0 ? crop_ : Region{0, 0, width_, height_};
         const int x = cursorX_ - window.x;
         const int y = cursorY_ - window.y;
-        if (x >= 0 && y >= 0 && x <= window.width && y <= window.height) {
-            std::lock_guard guard(pointerLock_);
-            pointer_ = platform::Point{static_cast<double>(x), static_cast<double>(y)};
-        }
+        std::lock_guard guard(pointerLock_);
+        pointer_ = platform::Point{static_cast<double>(x), static_cast<double>(y)};
+        pointerOver_ = x >= 0 && y >= 0 && x <= window.width && y <= window.height;
         return true;
     }
 
@@ -570,6 +573,7 @@ class Feed final : public WindowFeed, public std::enable_shared_from_this<Feed> 
 
     std::mutex pointerLock_;
     platform::Point pointer_;
+    bool pointerOver_ = false; // never seen counts as not over
 
     // The recording, set up before capture starts.
     platform::StreamConfiguration config_;
@@ -590,7 +594,23 @@ class Feed final : public WindowFeed, public std::enable_shared_from_this<Feed> 
 };
 
 platform::Point FeedPointer::mouseLocation() {
-    const platform::Point p = feed_->pointerInWindow();
+    auto [p, over] = feed_->pointerInWindow();
+    // A pointer that left the window (the stream then tells no position) is
+    // placed just past the edge it is nearest to, so its samples and clicks
+    // say "not inside" rather than repeat a place over the window.
+    if (!over && p.x >= 0 && p.y >= 0 && p.x <= frame_.width && p.y <= frame_.height) {
+        const double toLeft = p.x, toRight = frame_.width - p.x;
+        const double toTop = p.y, toBottom = frame_.height - p.y;
+        const double nearest = std::min({toLeft, toRight, toTop, toBottom});
+        if (nearest == toLeft)
+            p.x = -1;
+        else if (nearest == toRight)
+            p.x = frame_.width + 1;
+        else if (nearest == toTop)
+            p.y = -1;
+        else
+            p.y = frame_.height + 1;
+    }
     // Global coordinates counted upwards from the bottom of the display.
     return platform::Point{frame_.x + p.x, mainDisplayHeight() - (frame_.y + p.y)};
 }
