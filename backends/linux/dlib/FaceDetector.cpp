@@ -10,8 +10,10 @@
 #include <exception>
 #include <new>
 
-namespace quorvane::platform {
+namespace quorvane::backends::dlib {
 namespace {
+
+using namespace platform;
 
 using backends::facescan::FaceScanner;
 
@@ -60,6 +62,11 @@ class DlibFaceDetector final : public FaceDetector {
 };
 
 } // namespace
+} // namespace quorvane::backends::dlib
+
+namespace quorvane::platform {
+
+using namespace backends::dlib;
 
 std::vector<std::unique_ptr<FaceDetector>> makeFaceDetectors(std::size_t count) {
     try {

@@ -14,10 +14,10 @@ extern "C" {
 #include <limits>
 #include <vector>
 
-namespace quorvane::platform {
+namespace quorvane::backends::ffmpeg {
 namespace {
 
-using namespace backends::ffmpeg;
+using namespace platform;
 
 class FileAudioSource final : public AudioSource {
   public:
@@ -265,6 +265,11 @@ class FileAudioSource final : public AudioSource {
 };
 
 } // namespace
+} // namespace quorvane::backends::ffmpeg
+
+namespace quorvane::platform {
+
+using namespace backends::ffmpeg;
 
 std::unique_ptr<AudioSource> openAudioFile(const std::string& path) {
     backends::ffmpeg::silenceLibraryLog();

@@ -28,15 +28,16 @@ extern "C" {
 #include <optional>
 #include <vector>
 
-namespace quorvane::platform {
-namespace ff = backends::ffmpeg;
+namespace quorvane::backends::ffmpeg {
 namespace {
+
+using namespace platform;
 
 // 90 kHz, the usual movie clock: exact for every common frame rate.
 constexpr AVRational kVideoTimeBase{1, 90000};
 
 void check(int code) {
-    if (code < 0) throw MovieError(ff::errorText(code));
+    if (code < 0) throw MovieError(ffmpeg::errorText(code));
 }
 
 AVPixelFormat avFormat(PixelFormat f) {
@@ -80,13 +81,13 @@ class FfmpegMovieWriter final : public MovieWriter {
         if (v.width < 2 || v.height < 2 || v.width % 2 || v.height % 2)
             throw MovieError("The movie size must be even and at least 2 by 2 pixels.");
         AVFormatContext* raw = nullptr;
-        const std::string url = ff::fileUrl(s.path);
+        const std::string url = ffmpeg::fileUrl(s.path);
         check(avformat_alloc_output_context2(&raw, nullptr, "mov", url.c_str()));
         out_.reset(raw);
         openVideo();
         if (s.audio) openAudio(*s.audio);
         AVDictionary* protocols = nullptr;
-        ff::onlyFileProtocol(&protocols);
+        ffmpeg::onlyFileProtocol(&protocols);
         const int opened = avio_open2(&out_->pb, url.c_str(), AVIO_FLAG_WRITE, nullptr, &protocols);
         av_dict_free(&protocols);
         check(opened);
@@ -184,7 +185,7 @@ class FfmpegMovieWriter final : public MovieWriter {
         checkIo();
         check(avio_closep(&out_->pb));
         // Best effort: readers that walk the fragments read the whole movie anyway.
-        if (videoEnd > 0) ff::writeMovieDurations(header_.get(), {videoEnd});
+        if (videoEnd > 0) ffmpeg::writeMovieDurations(header_.get(), {videoEnd});
         header_.reset();
     }
 
@@ -338,7 +339,7 @@ class FfmpegMovieWriter final : public MovieWriter {
                 bgraPlaced_ = place;
                 sws_.reset(); // a later scaled picture sets its own up
             }
-            ff::bgraToI420Bt709(
+            ffmpeg::bgraToI420Bt709(
                 in.data[0], in.stride[0], in.width, in.height,
                 frame_->data[0] + static_cast<std::ptrdiff_t>(place.y) * frame_->linesize[0] +
                     place.x,
@@ -429,8 +430,8 @@ class FfmpegMovieWriter final : public MovieWriter {
             // Everything before this key frame is complete: out to disk.
             if (!audio_ && (packet_->flags & AV_PKT_FLAG_KEY)) {
                 flushFragment();
-                ff::writeMovieDurations(header_.get(),
-                                        {static_cast<double>(packet_->dts) / kVideoTimeBase.den});
+                ffmpeg::writeMovieDurations(
+                    header_.get(), {static_cast<double>(packet_->dts) / kVideoTimeBase.den});
             }
         }
         av_packet_move_ref(held_.get(), packet_.get());
@@ -529,31 +530,31 @@ class FfmpegMovieWriter final : public MovieWriter {
     }
 
     void checkIo() {
-        if (out_->pb && out_->pb->error < 0) throw MovieError(ff::errorText(out_->pb->error));
+        if (out_->pb && out_->pb->error < 0) throw MovieError(ffmpeg::errorText(out_->pb->error));
     }
 
     MovieSettings settings_;
-    ff::OutputFormat out_;
-    ff::CodecContext video_;
-    ff::CodecContext audio_;
+    ffmpeg::OutputFormat out_;
+    ffmpeg::CodecContext video_;
+    ffmpeg::CodecContext audio_;
     AVStream* videoStream_ = nullptr;
     AVStream* audioStream_ = nullptr;
-    ff::Frame frame_;
-    ff::Frame audioFrame_;
-    ff::Frame placed_;                    // a picture scaled to fit, before it goes onto the black
+    ffmpeg::Frame frame_;
+    ffmpeg::Frame audioFrame_;
+    ffmpeg::Frame placed_;                // a picture scaled to fit, before it goes onto the black
     std::optional<Placement> bgraPlaced_; // where the quick converter last wrote
-    ff::Packet packet_;
-    ff::Packet held_; // the newest video packet, written once its duration is known
+    ffmpeg::Packet packet_;
+    ffmpeg::Packet held_; // the newest video packet, written once its duration is known
     bool haveHeld_ = false;
     io::UniqueFd header_;      // the movie, for the lengths in its header
-    ff::Packet lastKey_;       // the newest key frame the encoder made
+    ffmpeg::Packet lastKey_;   // the newest key frame the encoder made
     bool keyIsNewest_ = false; // and nothing was encoded or converted since
-    ff::Sws sws_;
+    ffmpeg::Sws sws_;
     AVPixelFormat swsFormat_ = AV_PIX_FMT_NONE;
     int swsWidth_ = 0;
     int swsHeight_ = 0;
-    ff::Swr swr_;
-    ff::AudioFifo fifo_;
+    ffmpeg::Swr swr_;
+    ffmpeg::AudioFifo fifo_;
     std::vector<std::vector<float>> planes_;
     std::int64_t audioNext_ = -1; // pts of the first sample in the fifo
     std::int64_t lastPts_ = std::numeric_limits<std::int64_t>::min();
@@ -564,6 +565,11 @@ class FfmpegMovieWriter final : public MovieWriter {
 };
 
 } // namespace
+} // namespace quorvane::backends::ffmpeg
+
+namespace quorvane::platform {
+
+using namespace backends::ffmpeg;
 
 std::unique_ptr<MovieWriter> openMovieWriter(const MovieSettings& settings) {
     backends::ffmpeg::silenceLibraryLog();

@@ -11,8 +11,10 @@
 #include <fstream>
 #include <map>
 
-namespace quorvane::platform {
+namespace quorvane::backends::v4l2 {
 namespace {
+
+using namespace platform;
 
 namespace fs = std::filesystem;
 
@@ -137,6 +139,11 @@ class V4l2CameraDevices final : public CameraDevices {
 };
 
 } // namespace
+} // namespace quorvane::backends::v4l2
+
+namespace quorvane::platform {
+
+using namespace backends::v4l2;
 
 std::unique_ptr<CameraDevices> makeCameraDevices() {
     return std::make_unique<V4l2CameraDevices>();

@@ -19,8 +19,10 @@
 #include <thread>
 #include <utility>
 
-namespace quorvane::platform {
+namespace quorvane::backends::v4l2 {
 namespace {
+
+using namespace platform;
 
 constexpr unsigned bufferCount = 4;
 constexpr int maxOutstanding = 2;
@@ -325,6 +327,11 @@ class V4l2Session final : public CaptureSession {
 };
 
 } // namespace
+} // namespace quorvane::backends::v4l2
+
+namespace quorvane::platform {
+
+using namespace backends::v4l2;
 
 std::unique_ptr<CaptureSession> makeCaptureSession(const CaptureDevice& camera) {
     return std::make_unique<V4l2Session>(camera);

@@ -8,8 +8,10 @@
 #include <cstdlib>
 #include <string>
 
-namespace quorvane::platform {
+namespace quorvane::backends::x11 {
 namespace {
+
+using namespace platform;
 
 std::string cannotOpenDisplay() {
     const char* name = std::getenv("DISPLAY");
@@ -36,6 +38,11 @@ class X11ScreenCaptureService final : public ScreenCaptureService {
 };
 
 } // namespace
+} // namespace quorvane::backends::x11
+
+namespace quorvane::platform {
+
+using namespace backends::x11;
 
 std::unique_ptr<ScreenCaptureService> makeScreenCaptureService() {
     return std::make_unique<X11ScreenCaptureService>();

@@ -6,8 +6,10 @@
 #include "x11/X11WindowStream.h"
 #include "x11/XcbConnection.h"
 
-namespace quorvane::platform {
+namespace quorvane::backends::x11 {
 namespace {
+
+using namespace platform;
 
 class X11WindowCaptureService final : public WindowCaptureService {
   public:
@@ -38,6 +40,11 @@ class X11WindowCaptureService final : public WindowCaptureService {
 };
 
 } // namespace
+} // namespace quorvane::backends::x11
+
+namespace quorvane::platform {
+
+using namespace backends::x11;
 
 std::unique_ptr<WindowCaptureService> makeWindowCaptureService() {
     return std::make_unique<X11WindowCaptureService>();
