@@ -14,27 +14,14 @@ import threading
 import time
 import unittest
 
-from quorvane_test import CAPTURE, ffprobe, temp_dir
+from quorvane_test import CAPTURE, PRIVATE_DEV_SCRIPT, ffprobe, temp_dir
 
 SHIM = os.environ.get("QUORVANE_TEST_CAMERA_SHIM", "")
 
 # Inside the namespace: a fresh /dev holding only what programs need, the
 # camera nodes as plain files, udev's stable names as links; then the
 # command, with the test camera preloaded.
-NAMESPACE_SCRIPT = r"""
-set -e
-d=$1; shift
-mkdir -p "$d/realdev"
-mount --bind /dev "$d/realdev"
-mount -t tmpfs -o mode=755 tmpfs /dev
-for n in null zero urandom random full; do
-  if [ -e "$d/realdev/$n" ]; then touch "/dev/$n"; mount --bind "$d/realdev/$n" "/dev/$n"; fi
-done
-for n in pts shm; do
-  if [ -d "$d/realdev/$n" ]; then mkdir "/dev/$n"; mount --bind "$d/realdev/$n" "/dev/$n"; fi
-done
-ln -s /proc/self/fd /dev/fd
-. "$d/nodes.sh"
+NAMESPACE_SCRIPT = PRIVATE_DEV_SCRIPT + r""". "$d/nodes.sh"
 exec env LD_PRELOAD="$QUORVANE_TEST_CAMERA_SHIM" QUORVANE_TEST_CAMERAS="$d/cameras.conf" "$@"
 """
 

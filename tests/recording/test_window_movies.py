@@ -15,7 +15,6 @@ private headless desktop of tests/wayland (mutter, PipeWire, the portal).
 import json
 import os
 import re
-import select
 import shutil
 import signal
 import subprocess
@@ -23,7 +22,7 @@ import sys
 import time
 import unittest
 
-from quorvane_test import CAPTURE, Xvfb, ffprobe, stop_processes, temp_dir
+from quorvane_test import Recorder, Xvfb, ffprobe, stop_processes, temp_dir
 
 sys.path.insert(0, os.path.join(os.environ.get("QUORVANE_SOURCE_DIR", ""), "tests", "wayland"))
 from wayland_rig import FRONTEND, WaylandRig  # noqa: E402
@@ -35,48 +34,6 @@ SCRIPT = ("printf 'Quorvane %s\\n'; touch '{ready}'; "
           "while [ ! -e '{go}' ]; do sleep 0.05; done; "
           "for i in $(seq 40); do date +%N; sleep 0.05; done; touch '{go}.done'; "
           "exec sleep 600")
-
-
-class Recorder:
-    """One running record-window process whose lines are read as they come."""
-
-    def __init__(self, env, args):
-        self.proc = subprocess.Popen([CAPTURE, "record-window", *args], env=env,
-                                     stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                                     stderr=subprocess.DEVNULL)
-        self.buffer = b""
-
-    def line(self, timeout=40):
-        deadline = time.monotonic() + timeout
-        while b"\n" not in self.buffer:
-            left = deadline - time.monotonic()
-            if left <= 0:
-                raise AssertionError("no line from record-window; so far %r" % self.buffer)
-            ready, _, _ = select.select([self.proc.stdout], [], [], left)
-            if ready:
-                chunk = os.read(self.proc.stdout.fileno(), 4096)
-                if not chunk:
-                    raise AssertionError("record-window ended; output %r" % self.buffer)
-                self.buffer += chunk
-        line, self.buffer = self.buffer.split(b"\n", 1)
-        return json.loads(line)
-
-    def stop(self):
-        self.proc.stdin.write(b"\n")
-        self.proc.stdin.flush()
-        stopped = self.line()
-        self.proc.wait(timeout=30)
-        return stopped
-
-    def close(self):
-        if self.proc.poll() is None:
-            self.proc.kill()
-            self.proc.wait()
-        for pipe in (self.proc.stdin, self.proc.stdout):
-            try:
-                pipe.close()
-            except BrokenPipeError:
-                pass
 
 
 class X11Source:
@@ -209,7 +166,7 @@ class WindowMovies(unittest.TestCase):
         movie = os.path.join(self.dir, "%s%d.mov" % (source.name, self.count))
         args, close = source.window("%s %d" % (label, self.count), ready, go)
         self.addCleanup(close)
-        recorder = Recorder(source.env, ["--out", movie, "--no-cursor", *args, *extra])
+        recorder = Recorder(source.env, "--out", movie, "--no-cursor", *args, *extra)
         self.addCleanup(recorder.close)
         started = recorder.line()
         self.assertEqual(started["event"], "started", started)
@@ -269,7 +226,7 @@ class WindowMovies(unittest.TestCase):
                     recorder, started, movie = self.record(source, "Rate", True,
                                                            ("--fps", str(fps)))
                     time.sleep(2.5)
-                    self.assertEqual(recorder.stop()["event"], "stopped")
+                    self.assertEqual(recorder.stop()[1]["event"], "stopped")
 
                     info = ffprobe(movie)
                     video = [s for s in info["streams"] if s["codec_type"] == "video"][0]
@@ -299,7 +256,7 @@ class WindowMovies(unittest.TestCase):
         x.spawn("xlogo", "-title", "Click Target", "-geometry", "400x300+100+100")
         window = x.wait_for_window("Click Target", timeout=60)
         movie = os.path.join(self.dir, "clicks.mov")
-        recorder = Recorder(x11.env, ["--out", movie, "--window-id", str(window)])
+        recorder = Recorder(x11.env, "--out", movie, "--window-id", str(window))
         self.addCleanup(recorder.close)
         self.assertEqual(recorder.line()["event"], "started")
         # Every rename of the recorder, the side file's among them, takes 0.7 s.
@@ -320,7 +277,7 @@ class WindowMovies(unittest.TestCase):
             time.sleep(0.1)
             x.run("xdotool", "mouseup", "1", check=True)
             time.sleep(0.25)
-        stopped = recorder.stop()
+        _, stopped = recorder.stop()
         with open(stopped["clicks"]) as f:
             log = json.load(f)
         clicks = log["clicks"]
@@ -355,7 +312,7 @@ class WindowMovies(unittest.TestCase):
         portal.send_signal(signal.SIGSTOP)
         try:
             began = time.monotonic()
-            stopped = recorder.stop()
+            _, stopped = recorder.stop()
             took = time.monotonic() - began
         finally:
             portal.send_signal(signal.SIGCONT)

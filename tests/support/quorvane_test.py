@@ -2,6 +2,7 @@
 running them, and a private Xvfb display."""
 import json
 import os
+import select
 import shutil
 import subprocess
 import tempfile
@@ -146,3 +147,65 @@ def temp_dir(test):
     d = tempfile.mkdtemp(prefix="quorvane-test-")
     test.addCleanup(shutil.rmtree, d, True)
     return d
+
+
+class Recorder:
+    """One running record-window process whose lines are read as they come."""
+
+    def __init__(self, env, *args, prefix=()):
+        self.proc = subprocess.Popen([*prefix, CAPTURE, "record-window", *args], env=env,
+                                     stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                     stderr=subprocess.DEVNULL)
+        self.buffer = b""
+
+    def line(self, timeout=40):
+        deadline = time.monotonic() + timeout
+        while b"\n" not in self.buffer:
+            left = deadline - time.monotonic()
+            if left <= 0:
+                raise AssertionError("no line from record-window; so far %r" % self.buffer)
+            ready, _, _ = select.select([self.proc.stdout], [], [], left)
+            if ready:
+                chunk = os.read(self.proc.stdout.fileno(), 4096)
+                if not chunk:
+                    raise AssertionError("record-window ended; output %r" % self.buffer)
+                self.buffer += chunk
+        line, self.buffer = self.buffer.split(b"\n", 1)
+        return json.loads(line)
+
+    def stop(self):
+        self.proc.stdin.write(b"\n")
+        self.proc.stdin.flush()
+        stopped = self.line()
+        status = self.proc.wait(timeout=30)
+        return status, stopped
+
+    def close(self):
+        if self.proc.poll() is None:
+            self.proc.kill()
+            self.proc.wait()
+        for pipe in (self.proc.stdin, self.proc.stdout):
+            try:
+                pipe.close()
+            except BrokenPipeError:
+                pass
+
+
+# The start of a shell script run in a private mount namespace
+# (`unshare -m`) with a folder $1: a fresh /dev on tmpfs holding only what
+# programs need (null, zero, urandom, random, full, pts, shm, fd), the real
+# /dev kept at $1/realdev. The test appends its own devices and command.
+PRIVATE_DEV_SCRIPT = r"""
+set -e
+d=$1; shift
+mkdir -p "$d/realdev"
+mount --bind /dev "$d/realdev"
+mount -t tmpfs -o mode=755 tmpfs /dev
+for n in null zero urandom random full; do
+  if [ -e "$d/realdev/$n" ]; then touch "/dev/$n"; mount --bind "$d/realdev/$n" "/dev/$n"; fi
+done
+for n in pts shm; do
+  if [ -d "$d/realdev/$n" ]; then mkdir "/dev/$n"; mount --bind "$d/realdev/$n" "/dev/$n"; fi
+done
+ln -s /proc/self/fd /dev/fd
+"""

@@ -5,60 +5,17 @@ movie and click log, the stored choice restored without the picker, and
 the refusals. Skips only when the rig's packages are not installed."""
 import json
 import os
-import select
 import subprocess
 import time
 import unittest
 import uuid
 
-from quorvane_test import CAPTURE, ffprobe, temp_dir
+from quorvane_test import CAPTURE, Recorder, ffprobe, temp_dir
 from wayland_rig import BACKEND_NAME, DEBIAN_PYTHON, WaylandRig, missing_packages
 
 PERMISSION = ("Quorvane is not allowed to record the screen yet. Switch it on in System "
               "Settings, Privacy & Security, Screen & System Audio Recording, then reopen "
               "Quorvane.")
-
-
-class Recorder:
-    """One running record-window process whose lines are read as they come."""
-
-    def __init__(self, env, *args, prefix=()):
-        self.proc = subprocess.Popen([*prefix, CAPTURE, "record-window", *args], env=env,
-                                     stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                                     stderr=subprocess.DEVNULL)
-        self.buffer = b""
-
-    def line(self, timeout=40):
-        deadline = time.monotonic() + timeout
-        while b"\n" not in self.buffer:
-            left = deadline - time.monotonic()
-            if left <= 0:
-                raise AssertionError("no line from record-window; so far %r" % self.buffer)
-            ready, _, _ = select.select([self.proc.stdout], [], [], left)
-            if ready:
-                chunk = os.read(self.proc.stdout.fileno(), 4096)
-                if not chunk:
-                    raise AssertionError("record-window ended; output %r" % self.buffer)
-                self.buffer += chunk
-        line, self.buffer = self.buffer.split(b"\n", 1)
-        return json.loads(line)
-
-    def stop(self):
-        self.proc.stdin.write(b"\n")
-        self.proc.stdin.flush()
-        stopped = self.line()
-        status = self.proc.wait(timeout=30)
-        return status, stopped
-
-    def close(self):
-        if self.proc.poll() is None:
-            self.proc.kill()
-            self.proc.wait()
-        for pipe in (self.proc.stdin, self.proc.stdout):
-            try:
-                pipe.close()
-            except BrokenPipeError:
-                pass
 
 
 def gray_picture(movie, at, width, height):

@@ -10,8 +10,7 @@ import subprocess
 import time
 import unittest
 
-from quorvane_test import temp_dir
-from test_wayland import Recorder
+from quorvane_test import PRIVATE_DEV_SCRIPT, Recorder, temp_dir
 from wayland_rig import WaylandRig, missing_packages
 
 SHIM = os.environ.get("QUORVANE_TEST_INPUT_SHIM", "")
@@ -19,20 +18,7 @@ SHIM = os.environ.get("QUORVANE_TEST_INPUT_SHIM", "")
 # Inside the namespace: a fresh /dev holding what programs need and the
 # test's folder of device nodes as /dev/input; its device facts as
 # /sys/class/input.
-NAMESPACE_SCRIPT = r"""
-set -e
-d=$1; shift
-mkdir -p "$d/realdev"
-mount --bind /dev "$d/realdev"
-mount -t tmpfs -o mode=755 tmpfs /dev
-for n in null zero urandom random full; do
-  if [ -e "$d/realdev/$n" ]; then touch "/dev/$n"; mount --bind "$d/realdev/$n" "/dev/$n"; fi
-done
-for n in pts shm; do
-  if [ -d "$d/realdev/$n" ]; then mkdir "/dev/$n"; mount --bind "$d/realdev/$n" "/dev/$n"; fi
-done
-ln -s /proc/self/fd /dev/fd
-mkdir /dev/input
+NAMESPACE_SCRIPT = PRIVATE_DEV_SCRIPT + r"""mkdir /dev/input
 mount --bind "$d/input" /dev/input
 mount --bind "$d/sys" /sys/class/input
 exec env LD_PRELOAD="$QUORVANE_TEST_INPUT_SHIM" "$@"
