@@ -1,20 +1,14 @@
 #include "jobs/record_window/ClickLog.h"
 
 #include "io/AtomicFile.h"
-#include "io/UniqueFd.h"
-#include "io/WriteAll.h"
 #include "text/Numbers.h"
 #include "json/Writer.h"
 
 #include <algorithm>
-#include <atomic>
-#include <cerrno>
 #include <chrono>
 #include <cmath>
-#include <fcntl.h>
 #include <filesystem>
 #include <iterator>
-#include <unistd.h>
 
 namespace quorvane::jobs::record_window {
 namespace {

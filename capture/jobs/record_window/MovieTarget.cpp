@@ -15,8 +15,8 @@ std::optional<std::string> movieTargetProblem(const std::string& out) {
         return "Quorvane cannot write the movie " + text::validUtf8(out) + ": " +
                std::strerror(error);
     };
+    // A folder as --out is refused at the job's start (not a file).
     struct stat st {};
-    if (::stat(out.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return problem(EISDIR);
     std::string folder = std::filesystem::path(out).parent_path().string();
     if (folder.empty()) folder = ".";
     if (::stat(folder.c_str(), &st) != 0) return problem(errno);

@@ -7,7 +7,7 @@
 namespace quorvane::jobs::record_window {
 
 // Why a movie cannot be written at `out` (its folder is missing or not
-// writable, or `out` is a folder); nothing when it looks writable. Does not
+// writable); nothing when it looks writable. Does not
 // touch the disk beyond looking.
 std::optional<std::string> movieTargetProblem(const std::string& out);
 
